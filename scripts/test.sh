@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds and runs every test. Window tests run offscreen; browser tests start their own Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cd build
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 900

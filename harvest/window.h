@@ -1,0 +1,43 @@
+#pragma once
+// The named control operations the harvests use to read inputs and report progress. Control names
+// are the window's own (UTF-8 in the code); every text that crosses is GBK. Rows, columns and panes
+// count from 0. Callable from any thread: from a worker, an operation runs on the window thread and
+// returns when done; an operation sent by a run whose stop token is set is dropped (reads give the
+// empty value).
+#include <string_view>
+#include <vector>
+
+#include "runtime/text.h"
+
+class Window {
+public:
+    virtual ~Window() = default;
+
+    // Edit boxes, labels, buttons.
+    virtual Text text(std::string_view control) = 0;  // edit content or caption
+    virtual void set_text(std::string_view control, const Text& text) = 0;
+    virtual void set_enabled(std::string_view control, bool enabled) = 0;
+    // Check boxes and radio buttons.
+    virtual bool checked(std::string_view control) = 0;
+    // Drop-down lists.
+    virtual int selection(std::string_view control) = 0;
+
+    // List views.
+    virtual int row_count(std::string_view list) = 0;
+    virtual int append_row(std::string_view list, const Text& first_cell) = 0;  // new row's index
+    // Many rows in one round trip; each inner vector holds the cells from column 0.
+    virtual void append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) = 0;
+    virtual void set_cell(std::string_view list, int row, int column, const Text& text) = 0;
+    virtual Text cell(std::string_view list, int row, int column) = 0;
+    virtual void clear_rows(std::string_view list) = 0;
+
+    // List boxes.
+    virtual int item_count(std::string_view list_box) = 0;
+    virtual Text item(std::string_view list_box, int index) = 0;
+    virtual void add_item(std::string_view list_box, const Text& text) = 0;
+    virtual void clear_items(std::string_view list_box) = 0;
+
+    // Status bar pane 0..8; any other index is ignored.
+    virtual void set_pane(int index, const Text& text) = 0;
+    virtual void set_title(const Text& text) = 0;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The program-wide harvest values. The window thread writes the parameters before a worker starts;
+// workers read them. Counters that several workers advance are atomic.
+#include <atomic>
+
+#include "runtime/text.h"
+
+struct ProgramValues {
+    Text SortParameter;    // "&sort=sale-desc" or empty
+    Text SearchKeyword;    // as typed
+    Text FilterParameter;  // price filter + "&tab=mall" / "&tab=all"
+    int PageLimit = 0;
+    int ThreadCount = 1;
+    std::atomic<int> RunningUnits{0};
+    std::atomic<int> StopFlag{0};
+    std::atomic<int> ReviewRunFlag{0};
+    std::atomic<int> ReviewCursor{0};
+    std::atomic<int> BuyerCounter{0};
+};

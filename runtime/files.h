@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file and numbered-file operations. Paths are native paths (UTF-8 on Linux).
 #include <filesystem>
+#include <initializer_list>
 #include <string_view>
 
 #include "runtime/convert.h"
@@ -16,10 +17,12 @@ bool file_seek_end(int file);
 // Unbuffered: the bytes are with the system when the call returns.
 bool file_write_raw(int file, std::string_view bytes);
 
+// Each value becomes one line ended by CR LF, written in one piece so lines written from two
+// threads never interleave.
 template <class... Values>
 bool file_write_lines(int file, const Values&... values) {
     bool ok = true;
-    ((ok = file_write_raw(file, to_text(values)) && file_write_raw(file, "\r\n") && ok), ...);
+    ((ok = file_write_raw(file, to_text(values) + "\r\n") && ok), ...);
     return ok;
 }
 
@@ -27,7 +30,8 @@ template <class... Values>
 bool file_write_data(int file, const Values&... values) {
     bool ok = true;
     auto put = [&](const Bytes& b) {
-        return file_write_raw(file, std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+        return file_write_raw(file,
+                              std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
     };
     ((ok = put(to_bytes(values)) && ok), ...);
     return ok;

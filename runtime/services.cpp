@@ -80,9 +80,9 @@ void wait_pumping(long long ms) {
     // Pending messages are handled at least once, even for a zero wait.
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0LL));
     while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         pump(static_cast<int>(std::clamp<long long>(left.count(), 0, 50)));
-        left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || current_run_stopped()) return;
         // A pump that returns at once when idle must not turn the wait into a busy loop.
         sleep_stoppable(std::min(left, std::chrono::milliseconds(2)));

@@ -1,0 +1,183 @@
+#include "runtime/services.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "runtime/stop.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long elapsed_ms(Clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+// The generator's rule, stepped by hand: state = state * 214013 + 2531011 mod 2^32.
+std::vector<int> lcg(std::uint32_t state, int n) {
+    std::vector<int> out;
+    for (int i = 0; i < n; ++i) {
+        state = static_cast<std::uint32_t>(state * 214013ull + 2531011ull);
+        out.push_back(static_cast<int>((state >> 16) & 0x7FFF));
+    }
+    return out;
+}
+
+std::vector<int> draw(int n, long long min = 0, long long max = 32767) {
+    std::vector<int> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back(random_int(min, max));
+    return out;
+}
+
+TEST(Random, KnownSequenceOfSeedOne) {
+    random_seed(1);
+    EXPECT_EQ(draw(5), (std::vector<int>{41, 18467, 6334, 26500, 19169}));
+}
+
+TEST(Random, SequenceFollowsTheRuleForAnySeed) {
+    for (std::uint32_t seed : {0u, 12345u, 0x80000000u, 0xFFFFFFFFu}) {
+        random_seed(seed);
+        EXPECT_EQ(draw(8), lcg(seed, 8)) << seed;
+    }
+}
+
+TEST(Random, BoundsMapTheDraw) {
+    struct Case {
+        long long min, max;
+        long long low, span;  // expected: low + r % (span + 1)
+    } cases[] = {
+        {10, 20, 10, 10},
+        {20, 10, 10, 10},  // bounds are put in order
+        {-5, 3, 0, 3},     // negative bounds count as 0
+        {0, 1, 0, 1},
+        {0, 2147483647, 0, 2147483646},
+        {7, 2147483647, 7, 2147483640},
+        {0, 99999999999LL, 0, 2147483646},
+        {1000, 1000 + 99, 1000, 99},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.min << ".." << c.max);
+        random_seed(99);
+        const std::vector<int> r = lcg(99, 6);
+        for (int value : r)
+            EXPECT_EQ(random_int(c.min, c.max), c.low + value % (c.span + 1));
+    }
+}
+
+TEST(Random, EqualBoundsReturnTheValueWithoutDrawing) {
+    random_seed(1);
+    EXPECT_EQ(random_int(5, 5), 5);
+    EXPECT_EQ(random_int(-3, -8), 0);
+    EXPECT_EQ(random_int(0, 32767), 41);
+}
+
+TEST(Random, EachThreadHasItsOwnState) {
+    random_seed(12345);
+    int other_first = -1;
+    std::thread([&] { other_first = random_int(0, 32767); }).join();
+    EXPECT_EQ(other_first, 41);  // a fresh thread starts at state 1
+    std::thread([] { random_seed(1); }).join();
+    EXPECT_EQ(random_int(0, 32767), lcg(12345, 1)[0]);
+}
+
+TEST(Random, UnseededSeedsDiffer) {
+    std::set<std::vector<int>> seen;
+    for (int i = 0; i < 5; ++i) {
+        random_seed();
+        seen.insert(draw(4));
+    }
+    EXPECT_EQ(seen.size(), 5u);
+}
+
+TEST(Sleep, WaitsAndReturns) {
+    auto start = Clock::now();
+    sleep_ms(-100);
+    sleep_ms(0);
+    EXPECT_LT(elapsed_ms(start), 1000);
+    start = Clock::now();
+    const std::uint32_t tick = tick_ms();
+    sleep_ms(30);
+    EXPECT_GE(elapsed_ms(start), 30);
+    EXPECT_GE(tick_ms() - tick, 29u);
+}
+
+TEST(Sleep, StopEndsLongWait) {
+    for (bool pumping : {false, true}) {
+        std::stop_source source;
+        std::thread sleeper([&] {
+            set_current_stop_token(source.get_token());
+            pumping ? wait_pumping(600000) : sleep_ms(600000);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto start = Clock::now();
+        source.request_stop();
+        sleeper.join();
+        EXPECT_LT(elapsed_ms(start), 10000) << (pumping ? "wait_pumping" : "sleep_ms");
+    }
+}
+
+TEST(WaitPumping, PumpsOnlyOnRegisteringThread) {
+    std::atomic<int> calls{0};
+    std::atomic<int> largest{-1};
+    register_message_pump([&](int max_ms) {
+        ++calls;
+        largest = std::max(largest.load(), max_ms);
+    });
+    auto start = Clock::now();
+    wait_pumping(40);
+    EXPECT_GE(elapsed_ms(start), 40);
+    EXPECT_GE(calls.load(), 1);
+    EXPECT_GE(largest.load(), 0);
+    EXPECT_LE(largest.load(), 40);
+
+    calls = 0;
+    wait_pumping(0);
+    EXPECT_EQ(calls.load(), 1);  // pending messages are handled even without waiting
+
+    calls = 0;
+    std::thread([] { wait_pumping(20); }).join();
+    EXPECT_EQ(calls.load(), 0);
+
+    register_message_pump({});
+    start = Clock::now();
+    wait_pumping(20);
+    EXPECT_EQ(calls.load(), 0);
+    EXPECT_GE(elapsed_ms(start), 20);
+}
+
+TEST(MessageBox, HandlerGetsConvertedTextAndCaption) {
+    struct Seen {
+        Text text, caption;
+        int flags = -1;
+    } seen;
+    register_message_box([&](const Text& text, int flags, const Text& caption) {
+        seen = {text, caption, flags};
+        return 6;
+    });
+    EXPECT_EQ(message_box(42), 6);
+    EXPECT_EQ(seen.text, "42");
+    EXPECT_EQ(seen.caption, "\xD0\xC5\xCF\xA2\xA3\xBA");  // 信息：
+    EXPECT_EQ(seen.flags, 0);
+    EXPECT_EQ(message_box(Text("\xB4\xED"), 4096, Text("t")), 6);
+    EXPECT_EQ(seen.text, "\xB4\xED");
+    EXPECT_EQ(seen.caption, "t");
+    EXPECT_EQ(seen.flags, 4096);
+
+    register_message_box({});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(message_box(Text("\xB4\xED")), 0);  // 错
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("\xE9\x94\x99"), std::string::npos);
+}
+
+TEST(ProgramDirectory, HoldsThisProgram) {
+    const std::filesystem::path dir = program_directory();
+    EXPECT_TRUE(dir.is_absolute());
+    EXPECT_TRUE(std::filesystem::exists(dir / "services_test"));
+}
+
+}  // namespace

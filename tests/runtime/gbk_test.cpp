@@ -1,0 +1,195 @@
+#include "runtime/gbk.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The reference answer straight from iconv; false when iconv refuses the input.
+bool iconv_convert(const char* to, const char* from, const std::string& in, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string buffer(in.size() * 4 + 16, '\0');
+    char* src = const_cast<char*>(in.data());
+    char* dst = buffer.data();
+    std::size_t src_left = in.size();
+    std::size_t dst_left = buffer.size();
+    const bool ok = iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    out.assign(buffer.data(), dst);
+    return ok;
+}
+
+struct CodecCase {
+    const char* utf8;
+    const char* gbk;
+    const char16_t* utf16;
+};
+
+TEST(GbkCodec, ConvertsBothWaysForCharactersGbkHolds) {
+    const CodecCase cases[] = {
+        {"", "", u""},
+        {"plain ascii 123", "plain ascii 123", u"plain ascii 123"},
+        {"中文", "\xD6\xD0\xCE\xC4", u"中文"},
+        {"引号", "\xD2\xFD\xBA\xC5", u"引号"},
+        {"€", "\x80", u"€"},                // code page 936's single-byte euro
+        {"·—", "\xA1\xA4\xA1\xAA", u"·—"},  // the two marks GB2312 tables disagree on
+        {"　", "\xA1\xA1", u"　"},          // full-width space
+        {"é", "\xA8\xA6", u"é"},
+        {"\xEE\x80\x80", "\xAA\xA1", u"\uE000"},  // user-defined area, private use
+        {"a中b€c",
+         "a\xD6\xD0"
+         "b\x80"
+         "c",
+         u"a中b€c"},
+    };
+    for (const CodecCase& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        EXPECT_EQ(utf8_to_gbk(c.utf8), c.gbk);
+        EXPECT_EQ(gbk_to_utf8(c.gbk), c.utf8);
+        EXPECT_EQ(gbk_to_utf16(c.gbk), c.utf16);
+        EXPECT_EQ(utf16_to_gbk(c.utf16), c.gbk);
+    }
+}
+
+TEST(GbkCodec, CharactersGbkCannotHoldBecomeQuestionMarks) {
+    const struct {
+        const char* utf8;
+        const char16_t* utf16;
+        const char* gbk;
+    } cases[] = {
+        {"a😀b", u"a😀b", "a?b"},            // beyond the basic plane: one mark per character
+        {"한", u"한", "?"},                // Hangul
+        {"ก中", u"ก中", "?\xD6\xD0"},      // Thai next to Chinese
+        {"\xEF\xBF\xBD", u"\uFFFD", "?"},  // the replacement character itself
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.gbk);
+        EXPECT_EQ(utf8_to_gbk(c.utf8), c.gbk);
+        EXPECT_EQ(utf16_to_gbk(c.utf16), c.gbk);
+    }
+}
+
+TEST(GbkCodec, MalformedUnicodeInputKeepsTheValidPart) {
+    const struct {
+        std::string utf8;
+        const char* gbk;
+    } cases[] = {
+        {"a\xFF"
+         "b",
+         "a?b"},
+        {"\xE4\xB8z", "??z"},               // a cut sequence, then ASCII that must survive
+        {"\xC0\xAF", "??"},                 // over-long form of "/"
+        {"\xED\xA0\x80x", "???x"},          // an encoded surrogate
+        {"\xE4\xB8\xAD\xE4", "\xD6\xD0?"},  // lead byte at the very end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.gbk);
+        EXPECT_EQ(utf8_to_gbk(c.utf8), c.gbk);
+    }
+    const std::u16string lone_high = {u'a', char16_t(0xD800), u'b'};
+    const std::u16string lone_low = {char16_t(0xDC00), u'c'};
+    EXPECT_EQ(utf16_to_gbk(lone_high), "a?b");
+    EXPECT_EQ(utf16_to_gbk(lone_low), "?c");
+}
+
+TEST(GbkCodec, InvalidGbkBecomesReplacementAndConversionGoesOn) {
+    const struct {
+        std::string gbk;
+        const char* utf8;
+    } cases[] = {
+        {"\xFF"
+         "a",
+         "\xEF\xBF\xBD"
+         "a"},
+        {"ab\xD6", "ab\xEF\xBF\xBD"},  // lone lead byte at the end
+        {"\x81 x", "\xEF\xBF\xBD x"},  // a space is no trail byte: kept
+        {"\x81\x7F"
+         "z",
+         "\xEF\xBF\xBD\x7Fz"},  // neither is DEL
+        {"\xA2\xE3"
+         "q",
+         "\xEF\xBF\xBDq"},  // a pair no table fills: one bad char
+        {"\xD6\xD0\xFF\xCE\xC4", "中\xEF\xBF\xBD文"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        EXPECT_EQ(gbk_to_utf8(c.gbk), c.utf8);
+        // The UTF-16 route agrees character for character with the UTF-8 one.
+        const std::u16string wide = gbk_to_utf16(c.gbk);
+        EXPECT_EQ(utf16_to_gbk(wide), utf8_to_gbk(c.utf8));
+    }
+}
+
+TEST(GbkCodec, EveryTwoByteCharacterAgreesWithIconvAndRoundTrips) {
+    int checked = 0;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        std::string row;
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            if (trail == 0x7F) continue;
+            const std::string pair = {static_cast<char>(lead), static_cast<char>(trail)};
+            std::string reference;
+            if (!iconv_convert("UTF-8", "GBK", pair, reference)) continue;
+            row += pair;
+            ++checked;
+            ASSERT_EQ(utf8_to_gbk(reference), pair) << std::hex << lead << " " << trail;
+        }
+        std::string reference;
+        ASSERT_TRUE(iconv_convert("UTF-8", "GBK", row, reference));
+        ASSERT_EQ(gbk_to_utf8(row), reference) << "row " << std::hex << lead;
+        ASSERT_EQ(utf16_to_gbk(gbk_to_utf16(row)), row) << "row " << std::hex << lead;
+    }
+    EXPECT_GT(checked, 21000);  // GBK holds 21886 two-byte characters
+}
+
+TEST(GbkCodec, AnchorsMapUtf8OffsetsBackToTheGbkBytes) {
+    // a 中 b € c <bad> d <lone lead>
+    const std::string gbk =
+        "a\xD6\xD0"
+        "b\x80"
+        "c\xFF"
+        "d\xD6";
+    std::vector<GbkUtf8Anchor> anchors;
+    const std::string utf8 = gbk_to_utf8(gbk, &anchors);
+    ASSERT_EQ(utf8,
+              "a中b€c\xEF\xBF\xBD"
+              "d\xEF\xBF\xBD");
+    const struct {
+        std::size_t utf8;
+        std::size_t gbk;
+    } boundaries[] = {{0, 0}, {1, 1}, {4, 3}, {5, 4}, {8, 5}, {9, 6}, {12, 7}, {13, 8}, {16, 9}};
+    for (const auto& b : boundaries) {
+        SCOPED_TRACE(b.utf8);
+        EXPECT_EQ(gbk_offset_for_utf8(anchors, b.utf8), b.gbk);
+    }
+    std::vector<GbkUtf8Anchor> none;
+    EXPECT_EQ(gbk_to_utf8("only ascii", &none), "only ascii");
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(gbk_offset_for_utf8(none, 7), 7u);
+}
+
+TEST(GbkCodec, ConvertsOnManyThreadsAtOnce) {
+    const std::string gbk = utf8_to_gbk("淘宝宝贝采集 €·— test");
+    const std::string utf8 = gbk_to_utf8(gbk);
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                if (gbk_to_utf8(gbk) != utf8 || utf8_to_gbk(utf8) != gbk ||
+                    utf16_to_gbk(gbk_to_utf16(gbk)) != gbk)
+                    ++failures[t];
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (int f : failures)
+        EXPECT_EQ(f, 0);
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include "runtime/regex.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/gbk.h"
+
+namespace {
+
+struct Found {
+    std::vector<std::string> whole;
+    std::vector<int> starts;
+};
+
+Found search(const std::string& pattern, const std::string& text, bool case_sensitive = true) {
+    regex re;
+    EXPECT_TRUE(regex_create(re, pattern, case_sensitive)) << pattern;
+    Found found;
+    for (const SearchResult& r : regex_search_all(re, text)) {
+        int start = -7;
+        found.whole.push_back(search_result_text(r, text, 0, &start));
+        found.starts.push_back(start);
+    }
+    return found;
+}
+
+TEST(RuntimeRegex, SearchesAllMatchesWithPerlRules) {
+    const struct {
+        const char* name;
+        std::string pattern;
+        std::string text;
+        bool case_sensitive;
+        std::vector<std::string> whole;
+        std::vector<int> starts;
+    } cases[] = {
+        {"groups", "a(b)?c", "ac abc", true, {"ac", "abc"}, {0, 3}},
+        {"case sensitive by default", "abc", "ABC", true, {}, {}},
+        {"case-insensitive on request", "abc", "xABC", false, {"ABC"}, {1}},
+        {"no overlap", "aa", "aaa", true, {"aa"}, {0}},
+        {"dot takes a line break", "a.b", "a\nb a\rb", true, {"a\nb", "a\rb"}, {0, 4}},
+        {"caret after LF and CR LF", "^x", "x\nx\r\nx", true, {"x", "x", "x"}, {0, 2, 5}},
+        {"dollar before a break", "x$", "x\r\nyx", true, {"x", "x"}, {0, 4}},
+        // Each search starts afresh at the end of the previous match, as at the start of a text.
+        {"caret at every resume point", "^a", "aaab", true, {"a", "a", "a"}, {0, 1, 2}},
+        {"word boundary at a resume point", "\\bb", "bbb", true, {"b", "b", "b"}, {0, 1, 2}},
+        {"empty match at the first byte ends it", "x*", "abc", true, {""}, {0}},
+        {"empty matches later step on", "a*", "aab", true, {"aa", "", ""}, {0, 2, 3}},
+        {"empty look-ahead steps on", "(?=b)", "abab", true, {"", ""}, {1, 3}},
+        // An empty match in front of a GBK character steps over the whole pair, not into it.
+        {"step over a GBK pair", "(?=[\\x80-\\xff])", "a\xD6\xD0", true, {""}, {1}},
+        {"GBK bytes as they are",
+         "\xD6\xD0(.)",
+         "\xD6\xD0"
+         "a\xD6\xD0\xCE\xC4",
+         true,
+         {"\xD6\xD0"
+          "a",
+          "\xD6\xD0\xCE"},
+         {0, 3}},
+        {"empty text", "x*", "", true, {}, {}},
+        {"no match", "z", "abc", true, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Found found = search(c.pattern, c.text, c.case_sensitive);
+        EXPECT_EQ(found.whole, c.whole);
+        EXPECT_EQ(found.starts, c.starts);
+    }
+}
+
+TEST(RuntimeRegex, GroupTextsAndStarts) {
+    regex re;
+    ASSERT_TRUE(regex_create(re, "a(b)?(c)"));
+    const std::string text = "ac abc";
+    const std::vector<SearchResult> results = regex_search_all(re, text);
+    ASSERT_EQ(results.size(), 2u);
+    const struct {
+        std::size_t result;
+        int k;
+        const char* text;
+        int start;  // -7: left untouched
+    } cases[] = {
+        {0, 1, "", -7}, {1, 1, "b", 4}, {0, 0, "ac", 0}, {1, 0, "abc", 3},
+        {1, 2, "c", 5}, {1, 3, "", -7}, {1, -1, "", -7}, {0, 99, "", -7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "result " << c.result << " k " << c.k);
+        int start = -7;
+        EXPECT_EQ(search_result_text(results[c.result], text, c.k, &start), c.text);
+        EXPECT_EQ(start, c.start);
+        EXPECT_EQ(search_result_text(results[c.result], text, c.k), c.text);
+    }
+    ASSERT_EQ(results[0].spans.size(), 3u);  // one entry per group, taking part or not
+    EXPECT_EQ(results[0].spans[1].matched, 0);
+    EXPECT_EQ(results[1].spans[1].matched, 1);
+    EXPECT_EQ(results[1].spans[1].length, 1);
+}
+
+TEST(RuntimeRegex, ResultReadAgainstAnotherTextNeverReadsOutOfBounds) {
+    regex re;
+    ASSERT_TRUE(regex_create(re, "(world)"));
+    const std::vector<SearchResult> results = regex_search_all(re, "hello world");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(search_result_text(results[0], "hello wo", 1), "wo");
+    EXPECT_EQ(search_result_text(results[0], "hi", 1), "");
+    EXPECT_EQ(search_result_text(SearchResult{}, "hello world", 0), "");
+}
+
+TEST(RuntimeRegex, FailedCompileKeepsThePreviousExpression) {
+    const char* invalid[] = {"(ab", "a)", "[z", "a{2,1}", "*a", "\\"};
+    for (const char* pattern : invalid) {
+        SCOPED_TRACE(pattern);
+        regex fresh;
+        EXPECT_FALSE(regex_create(fresh, pattern));
+        EXPECT_TRUE(regex_search_all(fresh, "ab a) [z aa *a").empty());
+
+        regex used;
+        ASSERT_TRUE(regex_create(used, "b+"));
+        EXPECT_FALSE(regex_create(used, pattern));
+        const std::vector<SearchResult> results = regex_search_all(used, "abbc");
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(search_result_text(results[0], "abbc", 0), "bb");
+    }
+}
+
+TEST(RuntimeRegex, PatternEndsAtItsFirstNul) {
+    regex re;
+    ASSERT_TRUE(regex_create(re, std::string("ab\0(", 4)));
+    EXPECT_EQ(regex_search_all(re, "xab").size(), 1u);
+}
+
+TEST(RuntimeRegex, EngineGivingUpKeepsEarlierMatches) {
+    // The second alternative backtracks exponentially over the run of a's, and Boost gives up.
+    regex re;
+    ASSERT_TRUE(regex_create(re, "b|(a|a|aa)*c"));
+    const std::string text = "b" + std::string(60, 'a');
+    const std::vector<SearchResult> results = regex_search_all(re, text);
+    ASSERT_GE(results.size(), 1u);
+    EXPECT_EQ(search_result_text(results[0], text, 0), "b");
+    EXPECT_EQ(results.size(), 1u);
+}
+
+TEST(RuntimeRegex, ShopPatternsFindTheirGroups) {
+    // The shop listing's page count and item link patterns, over the markup they were made for.
+    const std::string page_count = utf8_to_gbk(
+        "<span class=\"page-info\">1/([0-9]*?)</span>\\s*<a\\s*class=\"disable\"\\s*>上一页</a>"
+        "\\s*<a\\s*href=\"(.*?)2\"\\s*>下一页</a>\r");
+    const std::string item = "href=\"(\\S*?)\" target=\"_blank\">\\s*<img alt=\"";
+    const std::string page = utf8_to_gbk(
+        "<div><span class=\"page-info\">1/12</span>\r\n  <a class=\"disable\">上一页</a>\r\n"
+        "  <a href=\"//shop.example/search.htm?pageNo=2\">下一页</a>\r\n"
+        "<a href=\"//item.example/item.htm?id=1\" target=\"_blank\">\r\n <img alt=\"一\">"
+        "<a href=\"//item.example/item.htm?id=2\" target=\"_blank\"><img alt=\"二\">");
+    regex re;
+    ASSERT_TRUE(regex_create(re, page_count));
+    std::vector<SearchResult> results = regex_search_all(re, page);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(search_result_text(results[0], page, 1), "12");
+    EXPECT_EQ(search_result_text(results[0], page, 2), "//shop.example/search.htm?pageNo=");
+
+    ASSERT_TRUE(regex_create(re, item));
+    results = regex_search_all(re, page);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(search_result_text(results[0], page, 1), "//item.example/item.htm?id=1");
+    EXPECT_EQ(search_result_text(results[1], page, 1), "//item.example/item.htm?id=2");
+
+    // The page-count pattern holds a CR: a page with LF-only line ends does not match it.
+    ASSERT_TRUE(regex_create(re, page_count));
+    std::string lf_only;
+    for (char c : page)
+        if (c != '\r') lf_only += c;
+    EXPECT_TRUE(regex_search_all(re, lf_only).empty());
+}
+
+}  // namespace

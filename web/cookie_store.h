@@ -9,13 +9,13 @@
 #include <vector>
 
 struct Cookie {
-    std::string name, value;
+    std::string name{}, value{};
     // ".example.com" (leading dot) also matches subdomains; "example.com" matches that host only.
-    std::string domain;
+    std::string domain{};
     std::string path = "/";
     bool secure = false;
     bool http_only = false;
-    std::optional<std::int64_t> expires;  // unix time; none = a session cookie
+    std::optional<std::int64_t> expires{};  // unix time; none = a session cookie
 
     bool include_subdomains() const { return domain.starts_with('.'); }
 };

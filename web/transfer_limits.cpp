@@ -101,7 +101,7 @@ CURLcode perform_transfer(CURL* easy, const TransferLimits& limits, std::stop_to
         }
         auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(limits.idle_timeout - quiet);
-        int wait_ms = static_cast<int>(std::clamp<long long>(left.count() + 1, 1, 250));
+        int wait_ms = static_cast<int>(std::clamp<long long>(left.count() + 1, 1, 1000));
         curl_multi_poll(raw_multi, nullptr, 0, wait_ms, nullptr);
     }
     curl_multi_remove_handle(raw_multi, easy);

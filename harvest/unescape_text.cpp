@@ -113,8 +113,7 @@ Outcome read_literal(const C* body, size_t n, C* out, size_t& written) {
     return Outcome::ok;
 }
 
-// unescape() over n units into out (which may be s itself), stopping at the first NUL it yields:
-// what the engine hands back ends there.
+// unescape() over n units into out (which may be s itself).
 template <class C>
 Outcome unescape_units(const C* s, size_t n, C* out, size_t& written) {
     size_t w = 0;
@@ -134,13 +133,19 @@ Outcome unescape_units(const C* s, size_t n, C* out, size_t& written) {
             }
             if (value >= 0) unit = static_cast<char32_t>(value);
         }
-        if (unit == 0) break;
         if (sizeof(C) == 1 && unit > 0x7F) return Outcome::wide;
         out[w++] = static_cast<C>(unit);
         i += used;
     }
     written = w;
     return Outcome::ok;
+}
+
+// What the engine hands back ends at its first NUL.
+template <class S>
+void cut_at_nul(S& s) {
+    const auto nul = s.find(typename S::value_type{0});
+    if (nul != S::npos) s.resize(nul);
 }
 
 // The preparation of the text before it goes into the literal, for pure ASCII: CR LF becomes
@@ -189,6 +194,7 @@ Text decode_ascii(std::string_view in, bool& taken) {
         return Text();
     }
     buf.resize(n);
+    cut_at_nul(buf);
     if (buf.find('{') == Text::npos) return buf;
     return text_replace(buf, kBreakMark, "\r\n", 1, -1, true);
 }
@@ -223,6 +229,7 @@ Text unescape_text_general(std::string_view gbk) {
     if (read_literal(units.data(), units.size(), units.data(), n) != Outcome::ok) return Text();
     unescape_units(units.data(), n, units.data(), n);
     units.resize(n);
+    cut_at_nul(units);
 
     Text u = utf16_to_gbk(units);
     u = text_replace(u, kQuoteMark, "'", 1, -1, true);

@@ -228,6 +228,7 @@ TEST(ScriptUnescape, DecodesWideUnits) {
         {u"%FF%u00ff", u"\u00ff\u00ff"},
         {u"%u12%41", u"%u12A"},
         {u"\u4e2d%", u"\u4e2d%"},
+        {u"a%00b", std::u16string_view(u"a\0b", 3)},
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(script_unescape(in), out);

@@ -167,6 +167,8 @@ Bytes WebRequest(std::string_view url) {
     }
     curl_easy_setopt(h, CURLOPT_SHARE, share);
     curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // cookie engine on, over the shared store
+    // The receive buffer is sized before the response is known, so it takes the largest read a
+    // page may get (102400); a page announcing less arrives in one chunk just the same.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 102400L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);

@@ -1,0 +1,184 @@
+// One transfer of the request component: curl options from the opened request, run through the
+// stop-aware transfer loop shared by both HTTP routes.
+#include <algorithm>
+#include <chrono>
+#include <new>
+
+#include "web/http_ascii.h"
+#include "web/http_request_engine.h"
+#include "web/transfer_limits.h"
+
+namespace {
+
+// "No limit" for a time-out of 0 or less: longer than any run lasts.
+constexpr std::chrono::milliseconds kUnlimited{std::chrono::hours(24 * 30)};
+
+bool has_header(const auto& headers, std::string_view name) {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& h) { return http_equals_no_case(h.name, name); });
+}
+
+}  // namespace
+
+std::pair<HttpRequestEngine::Response, Text> HttpRequestEngine::transfer(
+    const Job& job, std::stop_token run_stop, std::stop_token abort_stop) {
+    Response response;
+    if (run_stop.stop_requested()) return {std::move(response), "Send: the transfer was stopped"};
+
+    // Resolve and connect together bound curl's connect phase; the longer of send and receive is
+    // how long the transfer may go without a byte moving either way.
+    TransferLimits limits = transfer_limits();
+    const int connect_ms = std::max(job.timeouts.resolve, 0) + std::max(job.timeouts.connect, 0);
+    const int idle_ms = std::max(job.timeouts.send, job.timeouts.receive);
+    limits.connect_timeout =
+        job.timeouts.connect > 0 ? std::chrono::milliseconds(connect_ms) : kUnlimited;
+    limits.idle_timeout = idle_ms > 0 ? std::chrono::milliseconds(idle_ms) : kUnlimited;
+    limits.max_body_bytes = kBodyCap;
+
+    CURL* h = easy_.get();
+    curl_easy_reset(h);  // keeps the cookies and the DNS cache
+    apply_transfer_limits(h, limits);
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
+    curl_easy_setopt(h, CURLOPT_URL, job.url.c_str());
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // the object's own cookie jar
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
+                     job.options.http11 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0);
+    if (!job.options.user_agent.empty())
+        curl_easy_setopt(h, CURLOPT_USERAGENT, job.options.user_agent.c_str());
+
+    // Redirects: never from https down to http unless option 12 allows it.
+    const bool secure = job.url.size() >= 6 && http_equals_no_case(job.url.substr(0, 6), "https:");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, job.options.redirects ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, long(job.options.max_redirects));
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR,
+                     secure && !job.options.https_to_http ? "https" : "http,https");
+
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    auto on_header = +[](char* data, size_t size, size_t count, void* user) -> size_t {
+        auto& r = *static_cast<Response*>(user);
+        const size_t length = size * count;
+        std::string_view line(data, length);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.remove_suffix(1);
+        try {
+            if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+                // A new response begins (an interim one or a redirect's target); the last counts.
+                r = Response{};
+                const size_t space = line.find(' ');
+                std::string_view rest =
+                    space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+                size_t i = 0;
+                while (i < rest.size() && i < 3 && rest[i] >= '0' && rest[i] <= '9')
+                    r.status = r.status * 10 + (rest[i++] - '0');
+                r.status_text = Text(http_trim(rest.substr(i)));
+            } else if (!line.empty()) {
+                r.header_lines.emplace_back(line);
+            }
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        return length;
+    };
+    auto on_body = +[](char* data, size_t size, size_t count, void* user) -> size_t {
+        auto& r = *static_cast<Response*>(user);
+        const size_t length = size * count;
+        size_t taken = 0;
+        try {
+            taken = append_capped(r.body, data, length, kBodyCap);
+        } catch (const std::bad_alloc&) {
+        }
+        if (taken < length) r.truncated = true;  // ends the transfer; the prefix stays
+        return taken;
+    };
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &response);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &response);
+
+    // Method and body. A body goes out with any method, as the platform does.
+    const bool with_body =
+        (job.body && !job.body->empty()) || job.method == "POST" || job.method == "PUT";
+    static const std::string no_body;
+    if (job.method == "HEAD") {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    } else if (with_body) {
+        const std::string& body = job.body ? *job.body : no_body;
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+        if (job.method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, job.method.c_str());
+    } else {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        if (job.method != "GET") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, job.method.c_str());
+    }
+
+    // Only the headers the caller set; curl's own Accept, Content-Type and Expect stay out.
+    CurlSlist headers;
+    auto add = [&](const std::string& line) {
+        curl_slist* next = curl_slist_append(headers.get(), line.c_str());
+        if (!next) throw std::bad_alloc();
+        (void)headers.release();
+        headers.reset(next);
+    };
+    try {
+        for (const auto& hd : job.headers)
+            add(hd.name + ": " + hd.value);
+        if (!has_header(job.headers, "Accept")) add("Accept:");
+        if (with_body && !has_header(job.headers, "Content-Type")) add("Content-Type:");
+        add("Expect:");
+    } catch (const std::bad_alloc&) {
+        return {std::move(response), "Send: out of memory"};
+    }
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+    if (job.server_login) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, job.server_login->first.c_str());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, job.server_login->second.c_str());
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+    }
+    if (job.proxy_setting == kProxyDirect) {
+        curl_easy_setopt(h, CURLOPT_PROXY, "");
+    } else if (job.proxy_setting == kProxyNamed) {
+        curl_easy_setopt(h, CURLOPT_PROXY, job.proxy_server.c_str());
+        curl_easy_setopt(h, CURLOPT_NOPROXY, job.proxy_bypass.c_str());
+    }
+    if (job.proxy_login) {
+        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, job.proxy_login->first.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, job.proxy_login->second.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+    }
+    // Option 4: 0x0100 unknown authority, 0x0200 wrong usage, 0x2000 expired, 0x1000 wrong name.
+    if (job.options.ssl_ignore & (0x0100 | 0x0200 | 0x2000))
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    if (job.options.ssl_ignore & 0x1000) curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    if (!job.client_certificate.empty()) {
+        curl_easy_setopt(h, CURLOPT_SSLCERT, job.client_certificate.c_str());
+        curl_easy_setopt(h, CURLOPT_SSLKEY, job.client_certificate.c_str());
+    }
+
+    // The run's Stop and this object's Abort both end the transfer at once.
+    std::stop_source cancel;
+    std::stop_callback on_stop(run_stop, [&cancel] { cancel.request_stop(); });
+    std::stop_callback on_abort(abort_stop, [&cancel] { cancel.request_stop(); });
+    const CURLcode result = perform_transfer(h, limits, cancel.get_token());
+
+    char* effective = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        response.effective_url = effective;
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+
+    Text error;
+    if (result == CURLE_OK) return {std::move(response), {}};
+    if (result == CURLE_ABORTED_BY_CALLBACK)
+        error = run_stop.stop_requested() ? "the transfer was stopped" : "the request was aborted";
+    else if (response.truncated)
+        error = "the response body is larger than 64 MiB; the first 64 MiB were kept";
+    else if (result == CURLE_OPERATION_TIMEDOUT && !detail[0])
+        error = "the operation timed out (nothing moved for " + std::to_string(idle_ms) + " ms)";
+    else
+        error = detail[0] ? Text(detail) : Text(curl_easy_strerror(result));
+    return {std::move(response), "Send: " + error};
+}

@@ -143,7 +143,9 @@ std::shared_ptr<OpenFile> open_shared(const std::filesystem::path& path, int fla
     }
     auto file = admit(fd, access, share);
     // Truncate only once the sharing check passed: a refused open must not destroy the content.
-    if (file && truncate && ::ftruncate(file->fd(), 0) != 0) return nullptr;
+    // Devices and pipes have nothing to truncate.
+    if (file && truncate && S_ISREG(info.st_mode) && ::ftruncate(file->fd(), 0) != 0)
+        return nullptr;
     return file;
 }
 

@@ -12,18 +12,21 @@ void sleep_ms(long long ms);
 // On the thread that registered a message pump, keeps handling window messages for ms; elsewhere
 // it sleeps.
 void wait_pumping(long long ms);
-// pump(max_ms) handles pending window messages for at most max_ms. Registered by the window layer on
-// its own thread; an empty function removes it.
+// pump(max_ms) handles pending window messages for at most max_ms. Registered by the window layer
+// on its own thread; an empty function removes it.
 void register_message_pump(std::function<void(int max_ms)> pump);
 std::uint32_t tick_ms();
+// Test seam: while set, every sleep_ms and wait_pumping hands its duration (ms >= 0) to the sleeper
+// instead of waiting (wait_pumping still handles pending messages once). Empty restores real waits.
+void set_sleeper(std::function<void(long long ms)> sleeper);
 
 void random_seed(std::optional<std::uint32_t> seed = std::nullopt);
 int random_int(long long min = 0, long long max = 2147483647);
 
 // Buttons: OK 0, Cancel 1, Abort 2, Retry 3, Ignore 4, Yes 5, No 6.
-using MessageBoxHandler =
-    std::function<int(const Text& text, int flags, const Text& caption)>;
-// The window layer registers the real dialog; without one the text goes to stderr and 0 is returned.
+using MessageBoxHandler = std::function<int(const Text& text, int flags, const Text& caption)>;
+// The window layer registers the real dialog; without one the text goes to stderr and 0 is
+// returned.
 void register_message_box(MessageBoxHandler handler);
 Text default_message_box_caption();  // "信息：" in GBK
 int message_box_text(const Text& text, int flags, const Text& caption);

@@ -45,6 +45,10 @@ Size find_aligned(std::string_view text, std::string_view sought, Size from, Siz
                   bool ignore_case) {
     if (sought.size() > end || from > end - sought.size()) return std::string_view::npos;
     const Size last = end - sought.size();  // last offset an occurrence may start at
+    if (ignore_case && std::none_of(sought.begin(), sought.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        }))
+        ignore_case = false;  // nothing to fold: the exact search is the same and much faster
     if (!ignore_case && !sought.empty()) {
         // Let the library find candidates, then keep only those on a character boundary.
         std::string_view region = text.substr(0, end);

@@ -148,6 +148,11 @@ TEST_F(FilesTest, LinesDataAppendAndStaleNumbers) {
     EXPECT_TRUE(file_close(number));
     EXPECT_FALSE(file_close(number));
     EXPECT_EQ(get(file), std::string("a\r\n12\r\n\xD5\xE6\r\n0.5\r\nBAz\0", 20));
+    const int full = file_open("/dev/full", 5, 1);  // writes the disk refuses are reported
+    EXPECT_NE(full, 0);
+    EXPECT_FALSE(file_write_lines(full, 1));
+    file_close(full);
+    EXPECT_FALSE(file_write_all("/dev/full", {bytes("x")}));
 }
 
 TEST_F(FilesTest, LinesFromManyThreadsStayWhole) {

@@ -62,9 +62,13 @@ Size find_aligned(std::string_view text, std::string_view sought, Size from, Siz
         }
         return std::string_view::npos;
     }
-    for (Size i = from; i <= last; i = next_char(text, i)) {
-        if (equal_at(text, i, sought, ignore_case)) return i;
-        if (i == text.size()) break;
+    if (sought.empty()) return from;
+    // Folded search: a cheap first-byte test before the full comparison.
+    const unsigned char first = fold(byte_at(sought, 0));
+    for (Size i = from; i <= last;) {
+        const unsigned char c = byte_at(text, i);
+        if (fold(c) == first && equal_at(text, i, sought, ignore_case)) return i;
+        i += (is_lead_byte(c) && i + 1 < text.size()) ? 2 : 1;
     }
     return std::string_view::npos;
 }

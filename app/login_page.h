@@ -1,10 +1,20 @@
 #pragma once
-// The login page: an embedded browser whose cookies are copied into the shared cookie store, so that
-// page requests made after the user signed in carry the session.
+// The login page: an embedded browser whose cookies are copied into the shared cookie store, so
+// that page requests made after the user signed in carry the session.
+#include <QString>
 #include <QWidget>
 
 struct HostSettings;
 
-// Builds the page-0 browser view (object name "超文本浏览框1") opening settings' login start address.
-// When the browser cannot start (no display, no GPU) the returned widget is a label saying so.
+// Builds the page-0 browser control (object name "超文本浏览框1") opening settings' login start
+// address. When the browser cannot start (no display, no helper program) or its page process dies,
+// the control shows a text saying so in the view's place.
 QWidget* create_login_page(QWidget* parent, const HostSettings& settings);
+
+// What the browser needs before the QApplication exists: shared GL contexts, and, only when the
+// process runs as root, the Chromium sandbox off (Chromium refuses to start as root with it on).
+void prepare_login_browser();
+
+// Where the browser's helper program is, looked up the way Qt WebEngine does; empty when absent
+// (Qt WebEngine would abort the whole program then).
+QString find_browser_process();

@@ -1,0 +1,26 @@
+#pragma once
+// The list files: URL lists and Wangwang name lists read into the window, buyer IDs written out.
+// Files are GBK without a byte-order mark, lines end with CR LF; reading stops at the first NUL.
+// All four run on the window thread; imports add rows in batches and let the window handle its
+// events between batches, so a million-line file neither freezes the window nor takes long.
+#include <functional>
+#include <string_view>
+
+class Window;
+class FileDialog;
+
+// 按钮2_导入: appends one row per line of the chosen file to 超级列表框2_URL.
+void ImportUrls(Window& window, FileDialog& dialog);
+// 按钮7: removes every row of 超级列表框2_URL (the review cursor stays where it is).
+void ClearUrls(Window& window);
+// 按钮5_导出: writes column 1 of 超级列表框1_user, one CR LF ended line per row; "导出成功" on
+// success.
+void ExportBuyerIds(Window& window, FileDialog& dialog);
+// 按钮6: empties 超级列表框, then fills it with (line number, first "----" field) per non-empty
+// line.
+void ImportWangwang(Window& window, FileDialog& dialog);
+
+// Calls piece() for each element text_split(text, delimiter) gives, in order, without building
+// them all at once.
+void for_each_split_piece(std::string_view text, std::string_view delimiter,
+                          const std::function<void(std::string_view piece)>& piece);

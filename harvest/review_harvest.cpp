@@ -1,0 +1,194 @@
+#include "harvest/review_harvest.h"
+
+#include <mutex>
+#include <vector>
+
+#include "harvest/text_extract.h"
+#include "runtime/convert.h"
+#include "runtime/gbk.h"
+#include "runtime/services.h"
+#include "runtime/stop.h"
+#include "web/http_request_object.h"
+
+namespace {
+
+struct Messages {
+    Text fetching = utf8_to_gbk("正在获取第");
+    Text url_content = utf8_to_gbk("个URL内容");
+    Text missing_id = utf8_to_gbk("id错误，请保证您填写的淘宝网页有ID显示");
+    Text delaying = utf8_to_gbk("延时6分钟获取");
+    Text running = utf8_to_gbk("正常运行...");
+};
+
+const Messages& messages() {
+    static const Messages m;
+    return m;
+}
+
+constexpr int kRetryMs = 1000;
+constexpr int kThrottleMs = 360000;
+const char* const kBuyerMarker = "XXXXXXXXXX_!!";
+
+enum class Outcome { NextRow, EndWorker };
+
+// One GET on the worker's request object; the answer is the body as GBK text, empty on failure.
+Text fetch(HttpRequestObject& http, Text url, bool auto_headers = false) {
+    http.Open("GET", url);
+    if (auto_headers) http.SetAutoHeaders();
+    http.Send();
+    return http.ResponseBodyText();
+}
+
+bool contains(std::string_view text, std::string_view sought) {
+    return text_find(text, sought) != -1;
+}
+
+// Appends the buyer IDs of one review answer, duplicates within it dropped. The numbers are taken
+// and the rows added under one lock, so that across workers the list stays in number order.
+void collect_buyers(HarvestContext& ctx, const Text& answer) {
+    const std::vector<Text> ids = unique_texts(extract_all_between(answer, kBuyerMarker, "-"));
+    if (ids.empty()) return;
+    static std::mutex order;
+    std::lock_guard lock(order);
+    if (current_run_stopped()) return;  // the window would drop the rows; keep the numbers
+    const int first = ctx.values.BuyerCounter.fetch_add(static_cast<int>(ids.size())) + 1;
+    std::vector<std::vector<Text>> rows;
+    rows.reserve(ids.size());
+    for (size_t i = 0; i < ids.size(); ++i)
+        rows.push_back({to_text(first + static_cast<int>(i)), ids[i]});
+    ctx.window.append_rows(kBuyerList, rows);
+}
+
+void show_buyer_count(HarvestContext& ctx) {
+    ctx.window.set_text(kBuyerCountLabel, to_text(ctx.window.row_count(kBuyerList)));
+}
+
+Outcome missing_item_id() {
+    message_box(messages().missing_id);
+    return Outcome::EndWorker;
+}
+
+Text mall_review_url(const HarvestContext& ctx, const Text& item_id, const Text& spu_id,
+                     const Text& seller_id, int page) {
+    // The time and the first digits are drawn before the second digits.
+    const Text time = js_time_ms();
+    const Text digits = random_digits(4);
+    const Text callback = random_digits(4);
+    return "http://" + ctx.hosts.mall_review_host + "/list_detail_rate.htm?itemId=" + item_id +
+           "&spuId=" + spu_id + "&sellerId=" + seller_id + "&order=3&currentPage=" + to_text(page) +
+           "&append=0&content=0&tagId=&posi=&picture=1&ua=&isg=&itemPropertyId=&"
+           "itemPropertyIndex=&userPropertyId=&userPropertyIndex=&_ksTS=" +
+           time + "_" + digits + "&callback=jsonp" + callback;
+}
+
+Outcome mall_branch(HarvestContext& ctx, HttpRequestObject& http, const Text& url,
+                    const Text& item_page) {
+    const Text spu_id = extract_between(item_page, "spuId\":\"", "\"");
+    const Text seller_id = extract_between(item_page, "sellerId:\"", "\"");
+    const Text item_id = review_item_id(url);
+    if (item_id.empty()) return missing_item_id();
+
+    const Text summary =
+        fetch(http, "http://" + ctx.hosts.mall_rating_summary_host +
+                        "/list_dsr_info.htm?itemId=" + item_id + "&spuId=" + spu_id +
+                        "&sellerId=" + seller_id + "&_ksTS=1431775557951_177&callback=jsonp178");
+    ctx.window.set_text(kReviewTotalLabel, extract_between(summary, "rateTotal\":", ","));
+
+    int page = 0;
+    Text current, last;
+    do {
+        ++page;
+        Text answer = fetch(http, mall_review_url(ctx, item_id, spu_id, seller_id, page), true);
+        ctx.window.set_text(kReviewPageLabel, to_text(page));
+        while (!contains(answer, "lastPage")) {
+            if (current_run_stopped()) return Outcome::EndWorker;
+            ctx.sleeper.wait(kRetryMs);
+            answer = fetch(http, mall_review_url(ctx, item_id, spu_id, seller_id, page), true);
+        }
+        ctx.window.set_title(messages().running);
+        last = extract_between(answer, "lastPage\":", ",");
+        current = extract_between(answer, "page\":", "}");
+        collect_buyers(ctx, answer);
+    } while (to_int(current) < to_int(last));
+    show_buyer_count(ctx);
+    return Outcome::NextRow;
+}
+
+Outcome marketplace_branch(HarvestContext& ctx, HttpRequestObject& http, const Text& url,
+                           const Text& item_page) {
+    const Text item_id = review_item_id(url);
+    if (item_id.empty()) return missing_item_id();
+    const Text user_id = extract_between(item_page, "userNumId=", "&");
+
+    const Text counter =
+        fetch(http, "http://" + ctx.hosts.counter_host +
+                        "/counter3?_ksTS=1431778801662_128&callback=jsonp129&keys=SM_368_sm-"
+                        "669043267,ICE_3_feedcount-" +
+                        item_id + ",SM_368_dsr-669043267");
+    ctx.window.set_text(kReviewTotalLabel,
+                        extract_between(counter, "ICE_3_feedcount-" + item_id + "\":", "}"));
+
+    int page = 0;
+    Text current, max;
+    do {
+        ++page;
+        ctx.window.set_text(kReviewPageLabel, to_text(page));
+        const Text review_url =
+            "http://" + ctx.hosts.marketplace_review_host +
+            "/feedRateList.htm?_ksTS=1432983822760_2212&callback=jsonp_reviews_list&userNumId=" +
+            user_id + "&auctionNumId=" + item_id + "&siteID=4&currentPageNum=" + to_text(page) +
+            "&rateType=3&orderType=sort_weight&showContent=1&attribute=&ua=";
+        Text answer = fetch(http, review_url);
+        while (!contains(answer, "maxPage")) {
+            if (current_run_stopped()) return Outcome::EndWorker;
+            if (contains(answer, "wait\":5")) {
+                ctx.window.set_title(messages().delaying);
+                ctx.sleeper.wait(kThrottleMs);
+            }
+            ctx.sleeper.wait(kRetryMs);
+            answer = fetch(http, review_url);
+        }
+        ctx.window.set_title(messages().running);
+        collect_buyers(ctx, answer);
+        show_buyer_count(ctx);
+        max = extract_between(answer, "\"maxPage\":", ",");
+        current = extract_between(answer, "currentPageNum\":", ",");
+    } while (to_int(current) < to_int(max));
+    return Outcome::NextRow;
+}
+
+// Takes the next URL row and advances the cursor in one step; -1 when the list is used up.
+int claim_row(HarvestContext& ctx) {
+    const int rows = ctx.window.row_count(kReviewUrlList);
+    int cursor = ctx.values.ReviewCursor.load();
+    do {
+        if (cursor + 1 > rows) return -1;
+    } while (!ctx.values.ReviewCursor.compare_exchange_weak(cursor, cursor + 1));
+    return cursor;
+}
+
+}  // namespace
+
+Text review_item_id(std::string_view url) {
+    Text id = extract_between(url, "id=", "&");
+    if (id.empty()) id = extract_after(url, "id=");
+    return id;
+}
+
+void review_worker(HarvestContext& ctx) {
+    HttpRequestObject http;
+    while (ctx.values.ReviewRunFlag.load() != 0 && !current_run_stopped()) {
+        const int c = claim_row(ctx);
+        if (c < 0) break;
+        const Text url = ctx.window.cell(kReviewUrlList, c, 0);
+        ctx.window.set_text(kReviewUrlLabel,
+                            messages().fetching + to_text(c + 1) + messages().url_content);
+        const Text item_page = fetch(http, url);
+        Outcome outcome = Outcome::NextRow;
+        if (contains(item_page, ctx.hosts.mall_review_host))
+            outcome = mall_branch(ctx, http, url, item_page);
+        else if (contains(item_page, ctx.hosts.marketplace_review_host))
+            outcome = marketplace_branch(ctx, http, url, item_page);
+        if (outcome == Outcome::EndWorker) break;
+    }
+}

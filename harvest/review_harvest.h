@@ -1,0 +1,24 @@
+#pragma once
+// The review and buyer harvest: works through the item addresses of the URL list, decides for each
+// whether it is a mall or a marketplace item, reads every review page from the matching service and
+// appends the buyer IDs it finds, numbered, to the buyer list. Several workers may run at once;
+// they share ReviewCursor (each URL row goes to one worker) and BuyerCounter (each number given
+// once).
+#include "harvest/harvest_context.h"
+#include "runtime/text.h"
+
+// Control names the harvest uses.
+inline constexpr const char* kReviewUrlList = "超级列表框2_URL";
+inline constexpr const char* kBuyerList = "超级列表框1_user";
+inline constexpr const char* kReviewUrlLabel = "标签7_url";
+inline constexpr const char* kReviewTotalLabel = "标签3_评论数量";
+inline constexpr const char* kReviewPageLabel = "标签_页数";
+inline constexpr const char* kBuyerCountLabel = "标签5_获取到的数量";
+
+// The item ID of an item address: the text between the first "id=" and the first "&" after it,
+// else the text after the last "id=". "id=" also matches inside longer names such as "skuId=".
+Text review_item_id(std::string_view url);
+
+// One worker, run on its own thread while ReviewRunFlag is set. It ends when the URL list is used
+// up, at an address without an item ID (after telling the user), or when its run is stopped.
+void review_worker(HarvestContext& ctx);

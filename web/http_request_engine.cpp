@@ -139,16 +139,30 @@ Text failure_text(const char* what, const std::exception& e) {
 std::shared_ptr<HttpRequestEngine> HttpRequestEngine::create(Text& error) {
     try {
         std::shared_ptr<HttpRequestEngine> engine(new HttpRequestEngine);
-        engine->easy_ = make_curl_easy();
-        if (!engine->easy_) {
+        CURLSH* share = curl_ready() ? curl_share_init() : nullptr;
+        if (!share) {
             error = "Create: the HTTP library could not be initialised";
             return nullptr;
         }
+        engine->share_.reset(share);
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock_share);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock_share);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, engine.get());
+        for (auto data : {CURL_LOCK_DATA_COOKIE, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_CONNECT})
+            curl_share_setopt(share, CURLSHOPT_SHARE, data);
         return engine;
     } catch (const std::exception& e) {
         error = failure_text("Create", e);
         return nullptr;
     }
+}
+
+void HttpRequestEngine::lock_share(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<HttpRequestEngine*>(self)->share_locks_.at(data).lock();
+}
+
+void HttpRequestEngine::unlock_share(CURL*, curl_lock_data data, void* self) {
+    static_cast<HttpRequestEngine*>(self)->share_locks_.at(data).unlock();
 }
 
 HttpRequestEngine::~HttpRequestEngine() {

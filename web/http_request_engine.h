@@ -3,6 +3,7 @@
 // WinHttpRequest: Open / SetRequestHeader / Send, a synchronous or a background transfer, the final
 // response's status, headers and body, options by number, and its own cookie jar, kept apart from
 // the process-wide store. Every call reports failure as an error text, never by throwing.
+#include <array>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -135,6 +136,8 @@ private:
     enum class Phase { Idle, Opened, Sending, Done };
 
     HttpRequestEngine() = default;
+    static void lock_share(CURL*, curl_lock_data data, curl_lock_access, void* self);
+    static void unlock_share(CURL*, curl_lock_data data, void* self);
     // Runs one transfer to its end on the calling thread; returns the response and its error.
     std::pair<Response, Text> transfer(const Job& job, std::stop_token run_stop,
                                        std::stop_token abort_stop);
@@ -144,7 +147,13 @@ private:
     template <class T, class F>
     HttpResult<T> with_response(const char* what, F f) const;
 
-    CurlEasy easy_;  // keeps the object's cookies between requests
+    struct ShareDeleter {
+        void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+    };
+    // The object's own cookie jar and open connections, kept between its requests; each
+    // transfer runs on a fresh easy handle attached to it.
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> share_locks_;  // outlive the share
+    std::unique_ptr<CURLSH, ShareDeleter> share_;
 
     mutable std::mutex mutex_;
     std::condition_variable done_;

@@ -35,13 +35,15 @@ std::pair<HttpRequestEngine::Response, Text> HttpRequestEngine::transfer(
     limits.idle_timeout = idle_ms > 0 ? std::chrono::milliseconds(idle_ms) : kUnlimited;
     limits.max_body_bytes = kBodyCap;
 
-    CURL* h = easy_.get();
-    curl_easy_reset(h);  // keeps the cookies and the DNS cache
+    CurlEasy easy = make_curl_easy();
+    if (!easy) return {std::move(response), "Send: the HTTP library could not be initialised"};
+    CURL* h = easy.get();
     apply_transfer_limits(h, limits);
+    curl_easy_setopt(h, CURLOPT_SHARE, share_.get());
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // the cookie engine, over the object's jar
     char detail[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(h, CURLOPT_URL, job.url.c_str());
-    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // the object's own cookie jar
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
                      job.options.http11 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0);
@@ -167,8 +169,7 @@ std::pair<HttpRequestEngine::Response, Text> HttpRequestEngine::transfer(
     char* effective = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         response.effective_url = effective;
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    easy.reset();  // before the header list and the error buffer it points at
 
     Text error;
     if (result == CURLE_OK) return {std::move(response), {}};

@@ -143,6 +143,24 @@ TEST_F(HttpRequestObjectTest, OpenPrefixesHttpAndWritesTheUrlBack) {
     }
 }
 
+TEST_F(HttpRequestObjectTest, UnsafeUrlBytesAreEscapedInTheUrlCodePage) {
+    server.set_route("/s", HttpResponse::text("ok"));
+    const Text zhong = utf8_to_gbk("\xE4\xB8\xAD");  // 中
+    struct Case {
+        long long code_page;
+        Text query;
+        const char* target;
+    } cases[] = {{65001, "q=" + zhong, "/s?q=%E4%B8%AD"},
+                 {936, "q=" + zhong, "/s?q=%D6%D0"},
+                 {65001, "q=a b%41", "/s?q=a%20b%41"}};
+    for (const auto& c : cases) {
+        HttpRequestObject o;
+        o.Option(2, int(c.code_page));
+        EXPECT_EQ(get(o, "/s?" + c.query).target, c.target) << c.code_page;
+        EXPECT_EQ(o.Status(), 200) << o.LastError();
+    }
+}
+
 TEST_F(HttpRequestObjectTest, HeaderSetBetweenOpenAndSendSuppressesItsDefaultOnce) {
     server.set_route("/p", HttpResponse::text("ok"));
     struct Case {

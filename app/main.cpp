@@ -1,6 +1,25 @@
-#include <cstdio>
+// The process entry: program-wide values, the exit routine, the window, the message loop.
+#include <QApplication>
 
-int main() {
-    std::puts("Zembra: the window is not built yet.");
-    return 0;
+#include "app/app_state.h"
+#include "app/bindings.h"
+#include "app/login_page.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "runtime/services.h"
+
+int main(int argc, char** argv) {
+    AppState& state = program_state();
+    install_global_cleanup();
+
+    prepare_platform();
+    QApplication app(argc, argv);
+    MainWindow window(state,
+                      [&state](QWidget* parent) { return create_login_page(parent, state.hosts); });
+    state.OutputFile = open_output_file(program_directory());
+    register_window_services(window);
+    end_on_close(window);
+    bind_actions(window, state);
+    window.show();
+    end_program(app.exec());
 }

@@ -1,0 +1,69 @@
+#include "app/main_window.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "app/app_state.h"
+#include "app/gbk_list_model.h"
+#include "app/tab_control.h"
+#include "app/window_operations.h"
+
+namespace {
+constexpr int kWindowX = 50, kWindowY = 50, kWindowWidth = 508, kWindowHeight = 504;
+constexpr int kFontPixels = 12;
+}  // namespace
+
+MainWindow::MainWindow(AppState& state, const PageFactory& login_page) : state_(state) {
+    setWindowTitle(QStringLiteral("Zembra"));
+    QFont base = font();
+    base.setPixelSize(kFontPixels);
+    setFont(base);
+    build(login_page);
+    connect_settings();
+    operations_ = std::make_unique<WindowOperations>(*this);
+    move(kWindowX, kWindowY);  // the frame's corner
+    resize(kWindowWidth, kWindowHeight);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::add(const char* name, QWidget* widget, const char* kind) {
+    widget->setObjectName(QString::fromUtf8(name));
+    widget->setProperty("kind", QString::fromLatin1(kind));
+    controls_.emplace(name, widget);
+}
+
+QWidget* MainWindow::control(std::string_view name) const {
+    const auto found = controls_.find(name);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+GbkListModel* MainWindow::list_model(std::string_view name) const {
+    const auto found = models_.find(name);
+    return found == models_.end() ? nullptr : found->second;
+}
+
+QLabel* MainWindow::pane(int index) const {
+    return index >= 0 && index < kPanes ? panes_[index] : nullptr;
+}
+
+void MainWindow::connect_settings() {
+    // The sort order the harvest appends to its search addresses.
+    connect(control_as<QRadioButton>("单选框1"), &QRadioButton::clicked, this,
+            [this] { state_.values.SortParameter.clear(); });
+    connect(control_as<QRadioButton>("单选框2"), &QRadioButton::clicked, this,
+            [this] { state_.values.SortParameter = "&sort=sale-desc"; });
+    // Pane 1 shows the thread count setting, whatever changes it.
+    connect(control_as<QLineEdit>("编辑框_线程"), &QLineEdit::textChanged, this,
+            [this](const QString& text) { panes_[1]->setText(text); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (close_handler_) {
+        close_handler_();  // ends the program; returns only when a test stands in for it
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}

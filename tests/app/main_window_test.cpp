@@ -1,0 +1,398 @@
+// The real window, offscreen: every control by name with its kind, caption, geometry and
+// visibility; list columns; status panes; hidden settings; sort radios; the pane-1 mirror; start
+// and end of the program.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <memory>
+#include <optional>
+
+#include "app/app_state.h"
+#include "app/gbk_list_model.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "app/tab_control.h"
+#include "app/window_operations.h"
+#include "runtime/files.h"
+#include "runtime/gbk.h"
+
+namespace {
+
+QString u8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window = std::make_unique<MainWindow>(state);
+        window->show();
+    }
+    WindowOperations& ops() { return window->operations(); }
+
+    AppState state;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, WindowTabsAndPages) {
+    EXPECT_EQ(window->windowTitle(), u8("Zembra"));
+    EXPECT_EQ(window->pos(), QPoint(50, 50));
+    EXPECT_EQ(window->size(), QSize(508, 504));
+
+    TabControl* tabs = window->tabs();
+    ASSERT_EQ(window->control("选择夹1"), tabs);
+    EXPECT_EQ(tabs->objectName(), u8("选择夹1"));
+    EXPECT_EQ(tabs->geometry(), QRect(-1, 0, 505, 456));
+    const char* captions[] = {"淘宝登陆", "淘宝宝贝采集", "采集买家ID", "采集买家旺旺"};
+    ASSERT_EQ(tabs->count(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(tabs->caption(i), u8(captions[i])) << i;
+    EXPECT_EQ(tabs->current(), 0);
+    EXPECT_TRUE(tabs->page(0)->isVisible());
+    EXPECT_FALSE(tabs->page(1)->isVisible());
+
+    // Switching pages shows exactly the chosen one.
+    tabs->bar()->setCurrentIndex(2);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(tabs->page(i)->isVisible(), i == 2) << i;
+
+    QWidget* browser = window->control("超文本浏览框1");
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->parentWidget(), tabs->page(0));
+    EXPECT_EQ(browser->geometry(), QRect(4, 21, 493, 427));
+    EXPECT_EQ(browser->objectName(), u8("超文本浏览框1"));
+}
+
+TEST_F(MainWindowTest, LoginPageComesFromTheFactory) {
+    QWidget* made = nullptr;
+    MainWindow other(state, [&](QWidget* parent) { return made = new QWidget(parent); });
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(other.control("超文本浏览框1"), made);
+    EXPECT_EQ(made->geometry(), QRect(4, 21, 493, 427));
+}
+
+struct ControlRow {
+    const char* name;
+    const char* kind;
+    const char* qt_class;
+    int page;  // -1: hidden setting
+    const char* caption;
+    QRect geometry;
+};
+
+const ControlRow kExpected[] = {
+    {"标签1", "label", "QLabel", 1, "关键字", {13, 63, 41, 20}},
+    {"编辑框_关键字", "edit", "QLineEdit", 1, "", {66, 65, 408, 20}},
+    {"单选框1", "radio", "QRadioButton", 1, "综合", {26, 98, 56, 20}},
+    {"单选框2", "radio", "QRadioButton", 1, "销量", {102, 98, 56, 20}},
+    {"标签6", "label", "QLabel", 1, "价格区间", {188, 95, 56, 20}},
+    {"编辑框_低", "edit", "QLineEdit", 1, "", {247, 96, 32, 20}},
+    {"标签5", "label", "QLabel", 1, "-", {284, 95, 8, 20}},
+    {"编辑框_高", "edit", "QLineEdit", 1, "", {298, 96, 32, 20}},
+    {"标签9", "label", "QLabel", 1, "采集页数：", {365, 98, 56, 16}},
+    {"编辑框1", "edit", "QLineEdit", 1, "10", {423, 96, 37, 21}},
+    {"超级列表框2", "report", "QTableView", 1, "", {3, 128, 496, 216}},
+    {"选择框1", "check", "QCheckBox", 1, "只采集天猫", {16, 364, 88, 24}},
+    {"标签8", "label", "QLabel", 1, "", {144, 364, 336, 24}},
+    {"按钮_采集", "button", "QPushButton", 1, "采集", {28, 409, 72, 30}},
+    {"按钮2", "button", "QPushButton", 1, "导出URL", {142, 408, 72, 30}},
+    {"按钮3", "button", "QPushButton", 1, "URL处理", {260, 406, 64, 32}},
+    {"按钮4", "button", "QPushButton", 1, "导出", {380, 405, 96, 32}},
+    {"标签12", "label", "QLabel", 2, "获取数量：", {17, 38, 63, 16}},
+    {"标签5_获取到的数量", "label", "QLabel", 2, "", {81, 38, 72, 16}},
+    {"按钮2_导入", "button", "QPushButton", 2, "导入URL", {185, 33, 88, 24}},
+    {"按钮5_导出", "button", "QPushButton", 2, "导出ID", {284, 33, 85, 24}},
+    {"按钮7", "button", "QPushButton", 2, "清空", {398, 32, 88, 24}},
+    {"超级列表框1_user", "report", "QTableView", 2, "", {9, 71, 263, 266}},
+    {"超级列表框2_URL", "list", "QListView", 2, "", {282, 73, 208, 264}},
+    {"标签11", "label", "QLabel", 2, "正在获取：", {9, 345, 64, 24}},
+    {"标签_页数", "label", "QLabel", 2, "", {68, 345, 55, 24}},
+    {"标签10", "label", "QLabel", 2, "页内容", {130, 345, 48, 24}},
+    {"按钮3_批量获取", "button", "QPushButton", 2, "开始", {182, 345, 88, 24}},
+    {"标签7_url", "label", "QLabel", 2, "", {281, 345, 207, 24}},
+    {"标签3_评论数量", "label", "QLabel", 2, "", {-192, 167, 57, 16}},
+    {"标签13", "label", "QLabel", 2, "总数量：", {-264, 206, 48, 16}},
+    {"超级列表框", "report", "QTableView", 3, "", {20, 32, 440, 300}},
+    {"按钮6", "button", "QPushButton", 3, "导入旺旺", {20, 368, 72, 32}},
+    {"标签15", "label", "QLabel", 3, "", {113, 360, 120, 48}},
+    {"按钮5", "button", "QPushButton", 3, "开始", {176, 369, 78, 32}},
+    {"编辑框2", "edit", "QLineEdit", 3, "50", {346, 368, 80, 32}},
+    {"编辑框_线程", "edit", "QLineEdit", -1, "1", {}},
+    {"编辑框_过滤信用", "edit", "QLineEdit", -1, "0", {}},
+    {"标签3", "label", "QLabel", -1, "过滤信用", {}},
+    {"标签4", "label", "QLabel", -1, "以下的买家", {}},
+    {"组合框1", "combo", "QComboBox", -1, "关键字", {}},
+    {"列表框_页面", "listbox", "QListView", -1, "", {}},
+    {"列表框_店铺", "listbox", "QListView", -1, "", {}},
+    {"超级列表框1", "report", "QTableView", -1, "", {}},
+};
+
+TEST_F(MainWindowTest, EveryControlByNameWithKindCaptionGeometryAndVisibility) {
+    for (const ControlRow& row : kExpected) {
+        SCOPED_TRACE(row.name);
+        QWidget* widget = window->control(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->objectName(), u8(row.name));
+        EXPECT_EQ(widget->property("kind").toString(), QString::fromLatin1(row.kind));
+        EXPECT_TRUE(widget->inherits(row.qt_class)) << widget->metaObject()->className();
+        // Captions and defaults read back as GBK through the operations.
+        EXPECT_EQ(ops().text(row.name), utf8_to_gbk(row.caption));
+        if (row.page >= 0) {
+            EXPECT_EQ(widget->parentWidget(), window->tabs()->page(row.page));
+            EXPECT_EQ(widget->geometry(), row.geometry);
+            EXPECT_FALSE(widget->isHidden());
+            EXPECT_TRUE(widget->isEnabled());
+        } else {
+            EXPECT_TRUE(widget->isHidden());
+            EXPECT_FALSE(widget->isVisible());
+        }
+    }
+    // The two labels left of the page exist and are shown, but nobody can see them.
+    for (const char* name : {"标签3_评论数量", "标签13"})
+        EXPECT_LT(window->control(name)->geometry().right(), 0) << name;
+    EXPECT_EQ(window->control("没有这个控件"), nullptr);
+}
+
+TEST_F(MainWindowTest, InitialStates) {
+    EXPECT_TRUE(ops().checked("单选框1"));
+    EXPECT_FALSE(ops().checked("单选框2"));
+    EXPECT_FALSE(ops().checked("选择框1"));
+    EXPECT_EQ(ops().selection("组合框1"), 0);
+    auto* combo = window->control_as<QComboBox>("组合框1");
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(0), u8("关键字"));
+    EXPECT_EQ(combo->itemText(1), u8("店铺+宝贝"));
+    for (const char* box : {"列表框_页面", "列表框_店铺"})
+        EXPECT_EQ(ops().item_count(box), 0);
+    EXPECT_TRUE(state.values.SortParameter.empty());
+
+    const QFont font = window->control("标签8")->font();
+    EXPECT_EQ(font.family(), u8("微软雅黑"));
+    EXPECT_TRUE(font.bold());
+    EXPECT_FALSE(window->control("标签1")->font().bold());
+}
+
+struct ColumnRow {
+    const char* list;
+    int column;
+    const char* title;
+    int width;
+};
+
+const ColumnRow kColumns[] = {
+    {"超级列表框2", 0, "序号", 50},         {"超级列表框2", 1, "商品地址", 280},
+    {"超级列表框2", 2, "商品ID", 80},       {"超级列表框2", 3, "店铺ID", 80},
+    {"超级列表框1_user", 0, "序号", 50},    {"超级列表框1_user", 1, "买家ID", 200},
+    {"超级列表框1_user", 2, "评论内容", 0}, {"超级列表框", 0, "序号", 50},
+    {"超级列表框", 1, "旺旺用户名", 200},   {"超级列表框", 2, "ID", 180},
+    {"超级列表框1", 0, "序号", 50},         {"超级列表框1", 1, "买家旺旺", 200},
+    {"超级列表框1", 2, "买家信用", 100},    {"超级列表框1", 3, "数字ID", 100},
+    {"超级列表框1", 4, "在线", 0},          {"超级列表框1", 5, "商品地址", 0},
+    {"超级列表框1", 6, "商品名称", 0},
+};
+
+TEST_F(MainWindowTest, ListColumnsTitlesAndWidths) {
+    std::map<std::string, int> counts;
+    for (const ColumnRow& row : kColumns) {
+        SCOPED_TRACE(std::string(row.list) + " column " + std::to_string(row.column));
+        ++counts[row.list];
+        auto* view = window->control_as<QTableView>(row.list);
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(view->model()->headerData(row.column, Qt::Horizontal).toString(), u8(row.title));
+        EXPECT_EQ(view->isColumnHidden(row.column), row.width == 0);
+        EXPECT_EQ(view->horizontalHeader()->sectionSize(row.column), row.width);
+        EXPECT_FALSE(view->horizontalHeader()->isHidden());
+    }
+    for (const auto& [list, count] : counts)
+        EXPECT_EQ(window->list_model(list)->columnCount(), count) << list;
+
+    // The URL list: one column, no header.
+    auto* urls = window->control_as<QListView>("超级列表框2_URL");
+    ASSERT_NE(urls, nullptr);
+    EXPECT_EQ(window->list_model("超级列表框2_URL")->columnCount(), 1);
+    EXPECT_EQ(ops().cell("超级列表框2_URL", 0, 1), "");
+}
+
+TEST_F(MainWindowTest, HiddenColumnsAreWrittenAndReadLikeOthers) {
+    for (const ColumnRow& row : kColumns) {
+        if (row.width != 0) continue;
+        SCOPED_TRACE(std::string(row.list) + " column " + std::to_string(row.column));
+        const int index = ops().append_row(row.list, "1");
+        ASSERT_GE(index, 0);
+        const Text text = utf8_to_gbk("隐藏列的内容 ") + row.title;
+        ops().set_cell(row.list, index, row.column, text);
+        EXPECT_EQ(ops().cell(row.list, index, row.column), text);
+        EXPECT_EQ(ops().cell(row.list, index, 0), "1");
+    }
+}
+
+TEST_F(MainWindowTest, StatusPanes) {
+    struct Pane {
+        const char* text;
+        int width;  // 0: takes the rest
+    };
+    const Pane panes[] = {{"线程", 50},     {"1", 40},        {"当前线程", 60},
+                          {"0", 40},        {"采集数量", 60}, {"0", 80},
+                          {"当前页数", 60}, {"0", 100},       {"", 0}};
+    QStatusBar* bar = window->statusBar();
+    EXPECT_EQ(bar->objectName(), u8("状态条1"));
+    EXPECT_EQ(window->control("状态条1"), bar);
+    int fixed_right = 0;
+    for (int i = 0; i < 9; ++i) {
+        SCOPED_TRACE(i);
+        QLabel* pane = window->pane(i);
+        ASSERT_NE(pane, nullptr);
+        EXPECT_TRUE(bar->isAncestorOf(pane));
+        EXPECT_EQ(ops().pane(i), utf8_to_gbk(panes[i].text));
+        if (panes[i].width > 0) {
+            EXPECT_EQ(pane->width(), panes[i].width);
+            fixed_right = std::max(fixed_right, pane->geometry().right());
+            EXPECT_LT(pane->geometry().right(), bar->width());  // all of it on the bar
+        } else {
+            // The last pane takes the rest of the bar.
+            EXPECT_GT(pane->geometry().left(), fixed_right);
+            EXPECT_GE(pane->mapTo(bar, QPoint(pane->width(), 0)).x(), bar->width() - 8);
+        }
+    }
+    EXPECT_EQ(window->pane(9), nullptr);
+    EXPECT_EQ(window->pane(-1), nullptr);
+}
+
+TEST_F(MainWindowTest, SortRadiosSetTheSortParameter) {
+    struct Step {
+        const char* click;
+        const char* expected;
+    };
+    const Step steps[] = {{"单选框2", "&sort=sale-desc"},
+                          {"单选框1", ""},
+                          {"单选框1", ""},
+                          {"单选框2", "&sort=sale-desc"},
+                          {"单选框2", "&sort=sale-desc"},
+                          {"单选框1", ""}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.click);
+        auto* radio = window->control_as<QRadioButton>(step.click);
+        QTest::mouseClick(radio, Qt::LeftButton, {}, QPoint(5, radio->height() / 2));
+        EXPECT_TRUE(radio->isChecked());
+        EXPECT_EQ(state.values.SortParameter, step.expected);
+    }
+    // Only exactly one of the two is selected at a time.
+    EXPECT_NE(ops().checked("单选框1"), ops().checked("单选框2"));
+}
+
+TEST_F(MainWindowTest, ThreadCountIsMirroredIntoPaneOne) {
+    auto* edit = window->control_as<QLineEdit>("编辑框_线程");
+    // Written by the program.
+    const char* texts[] = {"8", "", "12", "线程数"};
+    for (const char* text : texts) {
+        ops().set_text("编辑框_线程", utf8_to_gbk(text));
+        EXPECT_EQ(ops().pane(1), utf8_to_gbk(text)) << text;
+    }
+    // Typed by a user, if the box were reachable: each key shows at once; clearing empties it.
+    edit->clear();
+    EXPECT_EQ(ops().pane(1), "");
+    QTest::keyClicks(edit, QStringLiteral("3"));
+    EXPECT_EQ(ops().pane(1), "3");
+    QTest::keyClicks(edit, QStringLiteral("2"));
+    EXPECT_EQ(ops().pane(1), "32");
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(ops().pane(1), "");
+    // The other panes are untouched.
+    EXPECT_EQ(ops().pane(0), utf8_to_gbk("线程"));
+    EXPECT_EQ(ops().pane(3), "0");
+}
+
+TEST_F(MainWindowTest, ClosingEndsTheProgramWithCodeZero) {
+    std::vector<int> codes;
+    end_on_close(*window, [&](int code) { codes.push_back(code); });
+    window->close();
+    EXPECT_EQ(codes, std::vector<int>{0});
+
+    // Without the handler the window just closes (the tests rely on that).
+    MainWindow plain(state);
+    plain.show();
+    EXPECT_TRUE(plain.close());
+}
+
+TEST(Startup, OutputFileIsTruncatedAtEveryStartAndSharedWhileOpen) {
+    QTemporaryDir dir;
+    const std::filesystem::path directory = dir.path().toStdString();
+    const auto path = output_file_path(directory);
+    EXPECT_TRUE(path.filename() == std::filesystem::path(u8"淘宝买家.txt"));
+    EXPECT_EQ(path.parent_path(), directory);
+    ASSERT_TRUE(file_write_all(path, {to_bytes("old content\r\n")}));
+
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        const int file = open_output_file(directory);
+        ASSERT_NE(file, 0);
+        EXPECT_EQ(std::filesystem::file_size(path), 0u);  // gone as soon as it is opened
+        const Text line = utf8_to_gbk("买家一") + "\r\n";
+        ASSERT_TRUE(file_write_raw(file, line));
+        // Another reader sees the bytes while the file is still open.
+        std::ifstream other(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), line);
+        // Opened again: the other handle may still write; deny none.
+        const int reader = file_open(path, 1, 1);
+        EXPECT_NE(reader, 0);
+        file_close(reader);
+        file_close(file);
+    }
+}
+
+TEST(Startup, OutputFileThatCannotBeCreatedGivesZero) {
+    QTemporaryDir dir;
+    const std::filesystem::path missing = std::filesystem::path(dir.path().toStdString()) / "no";
+    EXPECT_EQ(open_output_file(missing), 0);
+}
+
+TEST(Startup, GlobalCleanupRunsItsStepsOnceInOrder) {
+    std::vector<int> ran;
+    add_cleanup_step([&] { ran.push_back(1); });
+    add_cleanup_step([&] { ran.push_back(2); });
+    GlobalCleanup();
+    GlobalCleanup();
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+}
+
+TEST(Startup, ProgramStateIsOneObject) {
+    EXPECT_EQ(&program_state(), &program_state());
+    EXPECT_TRUE(program_state().values.SortParameter.empty());
+    EXPECT_EQ(program_state().OutputFile, 0);
+}
+
+TEST(Startup, SandboxIsTurnedOffOnlyForRoot) {
+    // main() ran prepare_platform() before the application object existed.
+    const bool root = geteuid() == 0;
+    if (root)
+        EXPECT_EQ(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("1"));
+    else
+        EXPECT_TRUE(qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"));
+    EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // listing needs no window
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    prepare_platform();
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -121,10 +121,21 @@ const GbkTables& tables() {
     return instance;
 }
 
+// Length of the pure-ASCII run at the start of text, eight bytes at a time.
+std::size_t ascii_run(const char* text, std::size_t size) {
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        if (word & 0x8080808080808080ull) break;
+    }
+    while (i < size && static_cast<unsigned char>(text[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 bool all_ascii(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80) return false;
-    return true;
+    return ascii_run(text.data(), text.size()) == text.size();
 }
 
 // Decodes one GBK character at text[i]; returns its code point and sets `used` to the bytes taken.
@@ -148,21 +159,24 @@ char32_t decode_at(const GbkTables& t, std::string_view text, std::size_t i, std
 }
 
 void append_utf8(std::string& out, char32_t cp) {
+    char bytes[4];
+    std::size_t n = 0;
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
+        bytes[n++] = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        bytes[n++] = static_cast<char>(0xC0 | cp >> 6);
+        bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        bytes[n++] = static_cast<char>(0xE0 | cp >> 12);
+        bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | cp >> 18);
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        bytes[n++] = static_cast<char>(0xF0 | cp >> 18);
+        bytes[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    out.append(bytes, n);
 }
 
 void append_gbk(const GbkTables& t, Text& out, char32_t cp) {
@@ -222,12 +236,10 @@ std::string gbk_to_utf8(std::string_view gbk, std::vector<GbkUtf8Anchor>* anchor
     std::string out;
     out.reserve(gbk.size() + gbk.size() / 2);
     for (std::size_t i = 0; i < gbk.size();) {
-        const auto c = static_cast<unsigned char>(gbk[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
+        const std::size_t run = ascii_run(gbk.data() + i, gbk.size() - i);
+        out.append(gbk.data() + i, run);
+        i += run;
+        if (i >= gbk.size()) break;
         std::size_t used = 0;
         append_utf8(out, decode_at(t, gbk, i, used));
         i += used;
@@ -261,6 +273,10 @@ Text utf8_to_gbk(std::string_view utf8) {
     Text out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t run = ascii_run(utf8.data() + i, utf8.size() - i);
+        out.append(utf8.data() + i, run);
+        i += run;
+        if (i >= utf8.size()) break;
         std::size_t used = 0;
         append_gbk(t, out, utf8_at(utf8, i, used));
         i += used;

@@ -1,0 +1,174 @@
+#include "harvest/item_search_harvest.h"
+
+#include <vector>
+
+#include "harvest/cut_between.h"
+#include "harvest/search_address.h"
+#include "harvest/unescape_text.h"
+#include "runtime/convert.h"
+#include "runtime/gbk.h"
+#include "runtime/script_regex.h"
+#include "runtime/stop.h"
+#include "web/web_request.h"
+
+namespace {
+
+constexpr std::string_view kItemList = "超级列表框2";
+constexpr std::string_view kBuyerList = "超级列表框1";
+constexpr std::string_view kLabel = "标签8";
+constexpr std::string_view kMallOnly = "选择框1";
+constexpr int kCountPane = 5;
+constexpr int kPagePane = 7;
+
+// Group 1 the item ID, group 2 the item address with its JSON escapes, group 3 the seller's ID.
+constexpr std::string_view kItemPattern =
+    R"re("nid":"(\d+)",.*?"detail_url":"(.*?)",.*?"user_id":"(\d+)")re";
+
+struct Messages {
+    Text login_needed = utf8_to_gbk("需要登陆！");
+    Text to_harvest = utf8_to_gbk("需要采集的共计：");
+    Text finished = utf8_to_gbk("采集完毕，共计：");
+};
+
+const Messages& messages() {
+    static const Messages texts;
+    return texts;
+}
+
+// The run's parameters, read once when the worker begins.
+struct SearchRun {
+    Text base;
+    int page_limit = 0;
+    int thread_count = 1;
+};
+
+bool stopped(const HarvestContext& ctx) {
+    return ctx.values.StopFlag.load() != 0 || current_run_stopped();
+}
+
+// Steps through the result pages; false when the run was stopped on the way.
+bool harvest_pages(HarvestContext& ctx, ScriptRegex& matcher, const SearchRun& run,
+                   const Text& total_text) {
+    Window& window = ctx.window;
+    const long long total = to_int(total_text);
+    for (long long page = 1; page <= total && page <= run.page_limit; ++page) {
+        if (current_run_stopped()) return false;
+        window.set_pane(kPagePane, to_text(page) + "/" + total_text);
+        const Text body =
+            to_text(WebRequest(search_page_address(run.base, static_cast<int>(page))));
+        matcher.execute(kItemPattern, body);
+        const int matches = matcher.match_count();
+        for (int m = 1; m <= matches; ++m) {
+            const int count = window.row_count(kItemList);
+            // The whole row in one operation, so a stop never leaves a half-filled row.
+            window.append_rows(kItemList,
+                               {{to_text(count + 1), unescape_text(matcher.submatch_text(m, 2)),
+                                 matcher.submatch_text(m, 1), matcher.submatch_text(m, 3)}});
+            window.set_pane(kCountPane, to_text(count + 1));
+            if (stopped(ctx)) return false;
+        }
+    }
+    return true;
+}
+
+std::vector<Text> review_addresses(HarvestContext& ctx) {
+    Window& window = ctx.window;
+    // The box counts as it stands now, not as it stood at start.
+    const bool mall_only = window.checked(kMallOnly);
+    std::vector<Text> addresses;
+    const int rows = window.row_count(kItemList);
+    for (int row = 0; row < rows; ++row) {
+        Text address = review_address(ctx.hosts, window.cell(kItemList, row, 1),
+                                      window.cell(kItemList, row, 2),
+                                      window.cell(kItemList, row, 3), mall_only);
+        if (!address.empty()) addresses.push_back(std::move(address));
+    }
+    return addresses;
+}
+
+// Hands the addresses over one at a time; false when the run was stopped on the way.
+bool hand_over(HarvestContext& ctx, const std::vector<Text>& addresses, int thread_count) {
+    // A thread count below 1 would never admit a unit and wait for ever.
+    const int limit = thread_count < 1 ? 1 : thread_count;
+    const Text of = " / " + to_text(static_cast<long long>(addresses.size()));
+    auto& running = ctx.values.RunningUnits;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        ctx.window.set_text(kLabel, "No." + to_text(static_cast<long long>(i + 1)) + of);
+        std::atomic<bool> handing_over{true};
+        while (handing_over.load()) {
+            if (current_run_stopped()) return false;
+            if (running.load() < limit) {
+                running.fetch_add(1);
+                review_address_unit(ctx, addresses[i], handing_over);
+            } else {
+                ctx.sleeper.wait(10);
+            }
+        }
+        while (running.load() != 0) {
+            if (current_run_stopped()) return false;
+            ctx.sleeper.wait(100);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Text review_address(const HostSettings& hosts, std::string_view item_address,
+                    std::string_view item_id, std::string_view shop_id, bool mall_only) {
+    const bool mall = text_find(item_address, hosts.mall_item_detail_host) != -1;
+    Text address;
+    if (mall) {
+        address = "http://" + hosts.mall_review_host + "/list_detail_rate.htm?itemId=";
+        address += item_id;
+        address += "&spuId={spuId}&sellerId=";
+        address += shop_id;
+        address += "&order=1&currentPage=";
+    } else if (!mall_only) {
+        address = "http://" + hosts.marketplace_review_host +
+                  "/feedRateList.htm?_ksTS=1426738791296_2556&callback=jsonp_reviews_list"
+                  "&userNumId=";
+        address += shop_id;
+        address += "&auctionNumId=";
+        address += item_id;
+        address += "&siteID=7&currentPageNum=";
+    }
+    return address;
+}
+
+void review_address_unit(HarvestContext& ctx, const Text& address,
+                         std::atomic<bool>& handing_over) {
+    static_cast<void>(address);
+    handing_over.store(false);
+    ctx.values.RunningUnits.fetch_sub(1);
+}
+
+void item_search_harvest(HarvestContext& ctx) {
+    Window& window = ctx.window;
+    const Messages& text = messages();
+    ScriptRegex matcher;
+
+    SearchRun run;
+    run.base = search_base_address(ctx.hosts.search_host, ctx.values.SearchKeyword,
+                                   ctx.values.SortParameter, ctx.values.FilterParameter);
+    run.page_limit = ctx.values.PageLimit;
+    run.thread_count = ctx.values.ThreadCount;
+
+    const Text first = to_text(WebRequest(run.base));
+    const Text total_text = cut_between(first, "\"totalPage\":", ",");
+    window.set_pane(kPagePane, total_text);
+    if (total_text.empty()) {
+        window.set_text(kLabel, text.login_needed);
+        return;
+    }
+    window.clear_rows(kItemList);
+    if (!harvest_pages(ctx, matcher, run, total_text)) return;
+
+    window.set_pane(kCountPane, to_text(window.row_count(kBuyerList)));
+    const std::vector<Text> addresses = review_addresses(ctx);
+    if (current_run_stopped()) return;
+    window.set_text(kLabel, text.to_harvest + to_text(static_cast<long long>(addresses.size())));
+    window.clear_rows(kBuyerList);
+    if (!hand_over(ctx, addresses, run.thread_count)) return;
+    window.set_text(kLabel, text.finished + to_text(window.row_count(kBuyerList)));
+}

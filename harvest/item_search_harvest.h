@@ -1,0 +1,25 @@
+#pragma once
+// The item search harvest: asks the marketplace's search for the keyword, walks the result pages
+// up to the page limit, lists every item found in 超级列表框2 (row number, item address, item ID,
+// shop ID), then turns every listed item into a review-page address and hands those over one by
+// one. Progress goes to status panes 5 and 7 and to the label 标签8.
+#include <atomic>
+#include <string_view>
+
+#include "harvest/harvest_context.h"
+#include "runtime/text.h"
+
+// The worker of the harvest button in keyword mode, on a thread of its own with its run's stop
+// token installed. It never restores the button or the inputs; the user's Stop click does.
+void item_search_harvest(HarvestContext& ctx);
+
+// The review-page address of one listed item, ending in the open page-number key: the mall form
+// when the item address names the mall's item-detail host, else the marketplace form. Empty when
+// the item is skipped (a marketplace item while only mall items are wanted).
+Text review_address(const HostSettings& hosts, std::string_view item_address,
+                    std::string_view item_id, std::string_view shop_id, bool mall_only);
+
+// One admitted unit of the hand-over, run with RunningUnits already raised for it. It clears
+// `handing_over` once it has taken the address and lowers RunningUnits when its work is done.
+// Review pages are not fetched from here yet: the unit takes the address and ends at once.
+void review_address_unit(HarvestContext& ctx, const Text& address, std::atomic<bool>& handing_over);

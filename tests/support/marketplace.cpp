@@ -48,6 +48,29 @@ std::string marketplace_review(const std::string& buyer, size_t n) {
            "\",\"rank\":12,\"vipLevel\":0}}";
 }
 
+// "%XX" back to its byte and "+" to a space, as url_encode wrote them.
+std::string percent_decode(std::string_view text) {
+    auto hex = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+                   hex(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 std::string host_of(const RecordedRequest& r) {
     std::string_view t = r.target;
     std::string authority;
@@ -154,6 +177,11 @@ void Marketplace::add_item(MarketItem item) {
     items_[id] = std::move(item);
 }
 
+void Marketplace::add_member(std::string name, std::string id) {
+    std::lock_guard lock(mutex_);
+    members_[std::move(name)] = std::move(id);
+}
+
 void Marketplace::set_search(MarketSearch search) {
     std::lock_guard lock(mutex_);
     search_ = std::move(search);
@@ -236,6 +264,7 @@ std::string Marketplace::answer_locked(const std::string& url, const std::string
         return mall_reviews(query);
     if (host == market_host::kReview && path == "/feedRateList.htm")
         return marketplace_reviews(query);
+    if (host == market_host::kReview && path == "/member/user_info.htm") return member(query);
     if (auto it = shops_.find(host); it != shops_.end() && path == "/search.htm")
         return shop_page(it->second, query);
     return {};
@@ -428,6 +457,14 @@ std::string Marketplace::counter(const std::string& query) const {
     else
         json = "{";
     return jsonp(query_value(query, "callback"), json + "}") + ";";
+}
+
+std::string Marketplace::member(const std::string& query) const {
+    const std::string name = percent_decode(query_value(query, "nick"));
+    auto it = members_.find(name);
+    if (it == members_.end()) return "{\"success\":false,\"nick\":\"" + name + "\"}";
+    return "{\"success\":true,\"nick\":\"" + name + "\",\"userNumId\":\"" + it->second +
+           "\",\"vipLevel\":0}";
 }
 
 int Marketplace::ask(const std::string& id, int page) {

@@ -113,6 +113,9 @@ public:
     void add_item(MarketItem item);  // replaces an item of the same id
     void set_search(MarketSearch search);
     void add_shop(MarketShop shop);  // replaces a shop of the same host
+    // A member the member lookup ("/member/user_info.htm?nick=" on the review host) knows: its
+    // name as GBK and its numeric ID. Unknown names get an answer without an ID.
+    void add_member(std::string name, std::string id);
     // An exact address (with query) answered with this body, before anything else.
     void set_answer(std::string url, std::string body);
     // Runs before each answer (after recording), on the connection's thread: stall, count, ...
@@ -134,6 +137,7 @@ private:
     std::string item_page(const std::string& query) const;
     std::string summary(const std::string& query) const;
     std::string counter(const std::string& query) const;
+    std::string member(const std::string& query) const;
     std::string mall_reviews(const std::string& query);
     std::string marketplace_reviews(const std::string& query);
     // How many times this review page was asked for before (and counts this one).
@@ -144,6 +148,7 @@ private:
     std::map<std::string, MarketItem> items_;
     MarketSearch search_;
     std::map<std::string, MarketShop> shops_;
+    std::map<std::string, std::string> members_;
     std::map<std::string, std::string> answers_;
     std::map<std::pair<std::string, int>, int> asked_;
     std::function<void(const std::string&)> before_answer_;

@@ -87,7 +87,8 @@ std::vector<Text> review_addresses(HarvestContext& ctx) {
 }
 
 // Hands the addresses over one at a time; false when the run was stopped on the way.
-bool hand_over(HarvestContext& ctx, const std::vector<Text>& addresses, int thread_count) {
+bool hand_over(HarvestContext& ctx, const std::vector<Text>& addresses, int thread_count,
+               const ReviewAddressUnit& unit) {
     // A thread count below 1 would never admit a unit and wait for ever.
     const int limit = thread_count < 1 ? 1 : thread_count;
     const Text of = " / " + to_text(static_cast<long long>(addresses.size()));
@@ -99,7 +100,7 @@ bool hand_over(HarvestContext& ctx, const std::vector<Text>& addresses, int thre
             if (current_run_stopped()) return false;
             if (running.load() < limit) {
                 running.fetch_add(1);
-                review_address_unit(ctx, addresses[i], handing_over);
+                unit(ctx, addresses[i], handing_over);
             } else {
                 ctx.sleeper.wait(10);
             }
@@ -143,7 +144,7 @@ void review_address_unit(HarvestContext& ctx, const Text& address,
     ctx.values.RunningUnits.fetch_sub(1);
 }
 
-void item_search_harvest(HarvestContext& ctx) {
+void item_search_harvest(HarvestContext& ctx, const ReviewAddressUnit& unit) {
     Window& window = ctx.window;
     const Messages& text = messages();
     ScriptRegex matcher;
@@ -169,6 +170,6 @@ void item_search_harvest(HarvestContext& ctx) {
     if (current_run_stopped()) return;
     window.set_text(kLabel, text.to_harvest + to_text(static_cast<long long>(addresses.size())));
     window.clear_rows(kBuyerList);
-    if (!hand_over(ctx, addresses, run.thread_count)) return;
+    if (!hand_over(ctx, addresses, run.thread_count, unit)) return;
     window.set_text(kLabel, text.finished + to_text(window.row_count(kBuyerList)));
 }

@@ -4,14 +4,11 @@
 // shop ID), then turns every listed item into a review-page address and hands those over one by
 // one. Progress goes to status panes 5 and 7 and to the label 标签8.
 #include <atomic>
+#include <functional>
 #include <string_view>
 
 #include "harvest/harvest_context.h"
 #include "runtime/text.h"
-
-// The worker of the harvest button in keyword mode, on a thread of its own with its run's stop
-// token installed. It never restores the button or the inputs; the user's Stop click does.
-void item_search_harvest(HarvestContext& ctx);
 
 // The review-page address of one listed item, ending in the open page-number key: the mall form
 // when the item address names the mall's item-detail host, else the marketplace form. Empty when
@@ -23,3 +20,11 @@ Text review_address(const HostSettings& hosts, std::string_view item_address,
 // `handing_over` once it has taken the address and lowers RunningUnits when its work is done.
 // Review pages are not fetched from here yet: the unit takes the address and ends at once.
 void review_address_unit(HarvestContext& ctx, const Text& address, std::atomic<bool>& handing_over);
+
+using ReviewAddressUnit =
+    std::function<void(HarvestContext& ctx, const Text& address, std::atomic<bool>& handing_over)>;
+
+// The worker of the harvest button in keyword mode, on a thread of its own with its run's stop
+// token installed. It never restores the button or the inputs; the user's Stop click does. Each
+// review address is handed to `unit` once admitted.
+void item_search_harvest(HarvestContext& ctx, const ReviewAddressUnit& unit = review_address_unit);

@@ -82,7 +82,7 @@ bool harvest_shop(HarvestContext& ctx, regex& re, const Text& shop) {
 }
 
 // Admits the entries one at a time while fewer units run than the thread count allows.
-bool hand_over(HarvestContext& ctx) {
+bool hand_over(HarvestContext& ctx, const ShopEntryUnit& unit) {
     Window& window = ctx.window;
     // A thread count below 1 would never admit an entry and wait for ever.
     const int limit = ctx.values.ThreadCount < 1 ? 1 : ctx.values.ThreadCount;
@@ -95,7 +95,7 @@ bool hand_over(HarvestContext& ctx) {
         }
         if (current_run_stopped()) return false;
         running.fetch_add(1);
-        shop_entry_unit(ctx, window.item(kPageList, i));
+        unit(ctx, window.item(kPageList, i));
     }
     return true;
 }
@@ -128,12 +128,12 @@ void shop_entry_unit(HarvestContext& ctx, const Text& entry) {
     ctx.values.RunningUnits.fetch_sub(1);
 }
 
-void shop_item_harvest(HarvestContext& ctx) {
+void shop_item_harvest(HarvestContext& ctx, const ShopEntryUnit& unit) {
     regex re;
     const int shops = ctx.window.item_count(kShopList);
     for (int i = 0; i < shops; ++i) {
         if (current_run_stopped()) return;
         if (!harvest_shop(ctx, re, ctx.window.item(kShopList, i))) return;
     }
-    hand_over(ctx);
+    hand_over(ctx, unit);
 }

@@ -2,6 +2,7 @@
 // The shop item harvest: reads the item listing of every shop in 列表框_店铺 page by page and adds
 // the link of every item found to 列表框_页面. Shops under the marketplace's own shop domain (kind
 // A) and all others (kind B) each have their own listing path and their own two patterns.
+#include <functional>
 #include <string_view>
 
 #include "harvest/harvest_context.h"
@@ -27,10 +28,13 @@ Text shop_base_address(std::string_view shop);
 // A when the base address holds the marketplace's shop domain suffix.
 ShopKind shop_kind(std::string_view base, const HostSettings& hosts);
 
-// The worker of the harvest button in shop mode, on a thread of its own with its run's stop
-// token installed. It never clears 列表框_页面, so entries accumulate over runs.
-void shop_item_harvest(HarvestContext& ctx);
-
 // One admitted entry of the hand-over, run with RunningUnits already raised for it; it lowers
 // RunningUnits when its work is done. Nothing is fetched for an entry yet: it ends at once.
 void shop_entry_unit(HarvestContext& ctx, const Text& entry);
+
+using ShopEntryUnit = std::function<void(HarvestContext& ctx, const Text& entry)>;
+
+// The worker of the harvest button in shop mode, on a thread of its own with its run's stop
+// token installed. It never clears 列表框_页面, so entries accumulate over runs. Each entry is
+// handed to `unit` once admitted.
+void shop_item_harvest(HarvestContext& ctx, const ShopEntryUnit& unit = shop_entry_unit);

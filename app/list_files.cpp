@@ -1,6 +1,7 @@
 #include "app/list_files.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -98,21 +99,29 @@ void ClearUrls(Window& window) {
     window.clear_rows(kUrlList);
 }
 
-void ExportBuyerIds(Window& window, FileDialog& dialog) {
+bool save_list_file(FileDialog& dialog, const std::vector<Text>& lines) {
     dialog.set_mode(FileDialog::Mode::Save);
     dialog.set_default_extension("txt");
     dialog.set_filter(text_file_filter());
-    Text content;
+    Bytes content;
+    for (const Text& line : lines) {
+        content.insert(content.end(), line.begin(), line.end());
+        content.insert(content.end(), kLineEnd.begin(), kLineEnd.end());
+    }
+    if (!dialog.show()) return false;
+    if (!file_write_all(dialog.path(), {content})) return false;
+    static const Text done = utf8_to_gbk("导出成功");
+    message_box(done);
+    return true;
+}
+
+void ExportBuyerIds(Window& window, FileDialog& dialog) {
+    std::vector<Text> ids;
     const int rows = window.row_count(kBuyerList);
-    for (int row = 0; row < rows; ++row) {
-        content += window.cell(kBuyerList, row, 1);
-        content += kLineEnd;
-    }
-    if (!dialog.show()) return;
-    if (file_write_all(dialog.path(), {to_bytes(content)})) {
-        static const Text done = utf8_to_gbk("导出成功");
-        message_box(done);
-    }
+    ids.reserve(static_cast<size_t>(std::max(rows, 0)));
+    for (int row = 0; row < rows; ++row)
+        ids.push_back(window.cell(kBuyerList, row, 1));
+    save_list_file(dialog, ids);
 }
 
 void ImportWangwang(Window& window, FileDialog& dialog) {

@@ -5,6 +5,9 @@
 // events between batches, so a million-line file neither freezes the window nor takes long.
 #include <functional>
 #include <string_view>
+#include <vector>
+
+#include "runtime/text.h"
 
 class Window;
 class FileDialog;
@@ -16,6 +19,10 @@ void ClearUrls(Window& window);
 // 按钮5_导出: writes column 1 of 超级列表框1_user, one CR LF ended line per row; "导出成功" on
 // success.
 void ExportBuyerIds(Window& window, FileDialog& dialog);
+// Saves lines, each ended by CR LF, to a file the user picks through the shared dialog (save mode,
+// "txt", text-file filter) and shows "导出成功" after a good write. False when cancelled or not
+// written; nothing is shown then.
+bool save_list_file(FileDialog& dialog, const std::vector<Text>& lines);
 // 按钮6: empties 超级列表框, then fills it with (line number, first "----" field) per non-empty
 // line.
 void ImportWangwang(Window& window, FileDialog& dialog);

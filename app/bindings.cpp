@@ -1,0 +1,46 @@
+#include "app/bindings.h"
+
+#include <QAbstractButton>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+#include "app/app_state.h"
+#include "app/feedback.h"
+#include "app/list_files.h"
+#include "app/main_window.h"
+#include "app/window_operations.h"
+#include "app/workers.h"
+
+namespace {
+
+void on_click(MainWindow& main, const char* name, std::function<void()> action) {
+    auto* button = main.findChild<QAbstractButton*>(QString::fromUtf8(name));
+    if (!button) return;
+    QObject::connect(button, &QAbstractButton::clicked, &main,
+                     [action = std::move(action)] { action(); });
+}
+
+}  // namespace
+
+void bind_actions(MainWindow& main, AppState& state) {
+    Window& window = main.operations();
+    state.file_dialog.set_parent(&main);
+
+    // The hooks are read at each click, so harvest code plugged in later takes effect.
+    on_click(main, "按钮_采集", [&window, &state] { harvest_button_clicked(window, state); });
+    on_click(main, "按钮3_批量获取",
+             [&window, &state] { start_review_worker(window, state, state.hooks.review_harvest); });
+    on_click(main, "按钮2_导入", [&window, &state] { ImportUrls(window, state.file_dialog); });
+    on_click(main, "按钮5_导出", [&window, &state] { ExportBuyerIds(window, state.file_dialog); });
+    on_click(main, "按钮7", [&window] { ClearUrls(window); });
+    on_click(main, "按钮6", [&window, &state] { ImportWangwang(window, state.file_dialog); });
+    on_click(main, "按钮5", [&window, &state] {
+        start_page3_run(window, state, state.hooks.page3_task, state.hooks.page3_time_limit_ms);
+    });
+
+    QObject* progress = main.findChild<QObject*>(QString::fromUtf8("标签15"));
+    state.raise_feedback = make_feedback_raiser(
+        progress ? progress : &main,
+        [&window, &state](int code, int row) { handle_feedback(window, state, code, row); });
+}

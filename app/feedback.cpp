@@ -1,0 +1,89 @@
+#include "app/feedback.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <stop_token>
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "harvest/window.h"
+#include "runtime/files.h"
+#include "runtime/gbk.h"
+#include "runtime/services.h"
+#include "runtime/stop.h"
+
+namespace {
+
+constexpr const char* kNameList = "超级列表框";
+constexpr const char* kProgressLabel = "标签15";
+constexpr const char* kWorkerCountEdit = "编辑框2";
+constexpr int kIdColumn = 2;
+
+Text progress_caption(int done, int total) {
+    return to_text(done) + "/" + to_text(total);
+}
+
+}  // namespace
+
+FeedbackRaiser make_feedback_raiser(QObject* target,
+                                    std::function<void(int code, int row)> handler) {
+    auto shared_handler = std::make_shared<std::function<void(int, int)>>(std::move(handler));
+    QPointer<QObject> guarded(target);
+    return [guarded, shared_handler](int code, int row) {
+        std::stop_token token = current_stop_token();
+        if (token.stop_requested()) return;
+        QObject* receiver = guarded.data();
+        if (!receiver) return;
+        QMetaObject::invokeMethod(
+            receiver,
+            [shared_handler, token, code, row] {
+                if (token.stop_requested()) return;  // abandoned after it reported
+                (*shared_handler)(code, row);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void handle_feedback(Window& window, AppState& state, int code, int row) {
+    if (code != kFeedbackRowDone) return;
+    ++state.PoolDoneCount;
+    const int total = window.row_count(kNameList);
+    window.set_text(kProgressLabel, progress_caption(state.PoolDoneCount, total));
+    if (state.OutputFile != 0) {
+        // One write per line, so a line is never split by another writer of the file.
+        const Text line = window.cell(kNameList, row, kIdColumn) + "\r\n";
+        file_seek_end(state.OutputFile);
+        file_write_raw(state.OutputFile, line);
+    }
+    if (state.PoolDoneCount >= total) {
+        state.PoolDoneCount = 0;
+        state.pool.Destroy();
+        if (state.OutputFile != 0) file_close(state.OutputFile);
+        state.OutputFile = 0;
+    }
+}
+
+bool start_page3_run(Window& window, AppState& state, Page3Task task, int time_limit_ms) {
+    if (!task || state.pool.IsCreated()) return false;
+    const int rows = window.row_count(kNameList);
+    if (rows <= 0) return false;  // nothing would ever report, and the pool would never end
+    if (state.OutputFile == 0)
+        state.OutputFile = file_open(output_file_path(program_directory()), 6,
+                                     1);  // keeps what earlier runs wrote
+    state.PoolDoneCount = 0;
+    const int workers = to_int(window.text(kWorkerCountEdit));
+    const bool created = state.pool.Create(
+        workers,
+        [&window, &state, task = std::move(task)](int row) {
+            task(window, state, row);
+            if (state.raise_feedback) state.raise_feedback(kFeedbackRowDone, row);
+        },
+        time_limit_ms);
+    if (!created) return false;
+    window.set_text(kProgressLabel, progress_caption(0, rows));
+    for (int row = 0; row < rows; ++row)
+        state.pool.Post(row);
+    return true;
+}

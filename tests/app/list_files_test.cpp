@@ -1,0 +1,296 @@
+// The list files byte for byte, through the window's buttons with the file dialog answered here.
+#include "app/list_files.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "app/file_dialog.h"
+#include "tests/app/bound_window_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUrls = "超级列表框2_URL";
+constexpr const char* kBuyers = "超级列表框1_user";
+constexpr const char* kNames = "超级列表框";
+
+using Rows = std::vector<Text>;
+
+class ListFiles : public BoundWindow {
+protected:
+    void SetUp() override {
+        BoundWindow::SetUp();
+        dir_ = fs::temp_directory_path() / ("zembra_lists_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        BoundWindow::TearDown();
+        fs::remove_all(dir_);
+    }
+
+    fs::path write(const std::string& name, const std::string& bytes) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    static std::optional<std::string> read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return std::nullopt;
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // The next dialog is confirmed with path (or cancelled); records what it was set up as.
+    void answer(std::optional<fs::path> path) {
+        state().file_dialog.set_answerer([this, path](const FileDialog& dialog) {
+            seen_mode_ = dialog.mode();
+            seen_extension_ = dialog.default_extension();
+            seen_filter_ = dialog.filter();
+            ++shown_;
+            return path;
+        });
+    }
+
+    fs::path dir_;
+    FileDialog::Mode seen_mode_ = FileDialog::Mode::Save;
+    Text seen_extension_;
+    Text seen_filter_;
+    int shown_ = 0;
+};
+
+TEST_F(ListFiles, ImportUrlsAppendsOneRowPerLine) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        Rows rows;
+    } cases[] = {
+        {"two lines", "a\r\nb\r\n", {"a", "b"}},
+        {"empty line inside", "a\r\n\r\nb", {"a", "", "b"}},
+        {"no end after the last line", "x\r\ny", {"x", "y"}},
+        {"duplicates kept", "d\r\nd\r\n", {"d", "d"}},
+        {"empty file", "", {}},
+        {"only a line end", "\r\n", {""}},
+        {"LF only is one line", "a\nb\n", {"a\nb\n"}},
+        {"CR only is one line", "a\rb", {"a\rb"}},
+        {"stops at the first NUL", std::string("x\r\ny\0z\r\nw", 9), {"x", "y"}},
+        {"UTF-16 cut at its first NUL", std::string("a\0b\0\r\0\n\0", 8), {"a"}},
+        {"GBK kept byte for byte",
+         "\xC3\xAB\xD2\xC2\r\nhttp://x/?id=1\r\n",
+         {"\xC3\xAB\xD2\xC2", "http://x/?id=1"}},
+        // A line end right after a lead byte is that character's second byte, not a line end.
+        {"line end after a lead byte", "\xC4\r\nq\r\nr", {"\xC4\r\nq", "r"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ops().clear_rows(kUrls);
+        answer(write("urls.txt", c.bytes));
+        click("按钮2_导入");
+        EXPECT_EQ(column(kUrls, 0), c.rows);
+        EXPECT_EQ(seen_mode_, FileDialog::Mode::Open);
+        EXPECT_EQ(seen_extension_, "txt");
+        EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt"));
+    }
+}
+
+TEST_F(ListFiles, ImportUrlsAddsToTheRowsThereAndCancelAddsNothing) {
+    const fs::path file = write("urls.txt", "a\r\nb\r\n");
+    answer(file);
+    click("按钮2_导入");
+    click("按钮2_导入");
+    EXPECT_EQ(column(kUrls, 0), (Rows{"a", "b", "a", "b"}));
+
+    answer(std::nullopt);
+    click("按钮2_导入");
+    EXPECT_EQ(ops().row_count(kUrls), 4);
+    EXPECT_EQ(state().file_dialog.path(), file) << "a cancel changed the chosen path";
+
+    answer(dir_ / "missing.txt");
+    click("按钮2_导入");
+    EXPECT_EQ(ops().row_count(kUrls), 4) << "a missing file added rows";
+}
+
+TEST_F(ListFiles, ClearUrlsEmptiesTheListAndKeepsTheReviewCursor) {
+    ops().append_rows(kUrls, {{"a"}, {"b"}});
+    state().values.ReviewCursor = 2;
+    click("按钮7");
+    EXPECT_EQ(ops().row_count(kUrls), 0);
+    EXPECT_EQ(state().values.ReviewCursor.load(), 2);
+}
+
+TEST_F(ListFiles, ExportBuyerIdsWritesColumnOneWithCrLf) {
+    const struct {
+        const char* name;
+        std::vector<std::vector<Text>> rows;  // columns 0 and 1
+        std::string bytes;
+    } cases[] = {
+        {"empty list", {}, ""},
+        {"two rows", {{"1", "x"}, {"2", "y"}}, "x\r\ny\r\n"},
+        {"empty ID keeps its line", {{"1", ""}, {"2", "z"}}, "\r\nz\r\n"},
+        {"GBK bytes", {{"1", "\xC3\xAB\xD2\xC2"}}, "\xC3\xAB\xD2\xC2\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ops().clear_rows(kBuyers);
+        ops().append_rows(kBuyers, c.rows);
+        // An older, longer file of that name is replaced.
+        const fs::path out = write("ids.txt", std::string(100, 'o'));
+        const size_t before = messages().size();
+        answer(out);
+        click("按钮5_导出");
+        EXPECT_EQ(read(out), c.bytes);
+        ASSERT_EQ(messages().size(), before + 1);
+        EXPECT_EQ(messages().back(), gbk("导出成功"));
+        EXPECT_EQ(seen_mode_, FileDialog::Mode::Save);
+        EXPECT_EQ(seen_extension_, "txt");
+        EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt"));
+        EXPECT_EQ(ops().row_count(kBuyers), static_cast<int>(c.rows.size()));
+    }
+}
+
+TEST_F(ListFiles, ExportBuyerIdsFailuresShowNothing) {
+    ops().append_rows(kBuyers, {{"1", "x"}});
+    const struct {
+        const char* name;
+        std::optional<fs::path> answer;
+        fs::path must_not_exist;
+    } cases[] = {
+        {"cancelled", std::nullopt, dir_ / "ids.txt"},
+        {"directory missing", dir_ / "no" / "ids.txt", dir_ / "no" / "ids.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        answer(c.answer);
+        click("按钮5_导出");
+        EXPECT_TRUE(messages().empty());
+        EXPECT_FALSE(fs::exists(c.must_not_exist));
+        EXPECT_EQ(ops().row_count(kBuyers), 1);
+    }
+}
+
+TEST_F(ListFiles, ExportToABareNameAddsTheDefaultExtension) {
+    ops().append_rows(kBuyers, {{"1", "x"}});
+    answer(dir_ / "ids");
+    click("按钮5_导出");
+    EXPECT_EQ(read(dir_ / "ids.txt"), "x\r\n");
+    EXPECT_EQ(state().file_dialog.path(), dir_ / "ids.txt");
+}
+
+TEST_F(ListFiles, ImportWangwangNumbersEveryLineAndTakesTheFirstField) {
+    using NameRows = std::vector<std::vector<Text>>;  // columns 0, 1, 2
+    const struct {
+        const char* name;
+        std::string bytes;
+        NameRows rows;
+    } cases[] = {
+        {"fields, empty line, plain name",
+         "alice----123\r\n\r\nbob\r\n",
+         {{"1", "alice", ""}, {"3", "bob", ""}}},
+        {"separator first", "----abc\r\n", {{"1", "", ""}}},
+        {"separator last", "abc----\r\n", {{"1", "abc", ""}}},
+        {"several separators", "a----b----c\r\nd--e\r\n", {{"1", "a", ""}, {"2", "d--e", ""}}},
+        {"LF only is one line", "a\nb----c\n", {{"1", "a\nb", ""}}},
+        {"empty lines only", "\r\n\r\n", {}},
+        {"stops at the first NUL",
+         std::string("x\r\ny\0----z", 10),
+         {{"1", "x", ""}, {"2", "y", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ops().clear_rows(kNames);
+        ops().append_rows(kNames, {{"9", "old", "id"}});  // removed by every import
+        answer(write("names.txt", c.bytes));
+        click("按钮6");
+        NameRows rows;
+        for (int row = 0; row < ops().row_count(kNames); ++row)
+            rows.push_back({ops().cell(kNames, row, 0), ops().cell(kNames, row, 1),
+                            ops().cell(kNames, row, 2)});
+        EXPECT_EQ(rows, c.rows);
+        EXPECT_EQ(seen_mode_, FileDialog::Mode::Open);
+    }
+}
+
+TEST_F(ListFiles, ImportWangwangEmptiesTheListEvenWhenCancelled) {
+    const fs::path file = write("names.txt", "alice\r\n");
+    answer(file);
+    click("按钮6");
+    ASSERT_EQ(ops().row_count(kNames), 1);
+
+    answer(std::nullopt);
+    click("按钮6");
+    EXPECT_EQ(ops().row_count(kNames), 0) << "an earlier dialog's file was imported again";
+
+    ops().append_rows(kNames, {{"1", "x"}});
+    answer(dir_ / "missing.txt");
+    click("按钮6");
+    EXPECT_EQ(ops().row_count(kNames), 0);
+}
+
+// The dialog keeps what the last operation set; the name import sets only the mode.
+TEST_F(ListFiles, DialogPropertiesCarryOverBetweenOperations) {
+    answer(std::nullopt);
+    click("按钮6");
+    EXPECT_EQ(seen_filter_, gbk("TXT文件|*.txt")) << "initial filter";
+    EXPECT_EQ(seen_extension_, "");
+    click("按钮5_导出");  // save mode, "txt", text-file filter
+    click("按钮6");
+    EXPECT_EQ(seen_mode_, FileDialog::Mode::Open);
+    EXPECT_EQ(seen_extension_, "txt");
+    EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt"));
+    EXPECT_EQ(shown_, 3);
+}
+
+TEST(SplitPieces, MatchesTextSplit) {
+    const struct {
+        std::string text;
+        std::string delimiter;
+    } cases[] = {
+        {"a\r\nb\r\n", "\r\n"},
+        {"a\r\n\r\nb", "\r\n"},
+        {"", "\r\n"},
+        {"\r\n", "\r\n"},
+        {"\r\n\r\n", "\r\n"},
+        {"abc", "\r\n"},
+        {"a,,b", ","},
+        {",a", ","},
+        {"a,b,", ","},
+        {"abc", ""},
+        {"\xC4\r\nq", "\r\n"},
+        {"q\xC4", "\r\n"},
+        {"\xC4", "----"},
+        {"a----b----", "----"},
+        {"a---b", "----"},
+        {"\xB0-----x", "----"},
+        {"\x81\x81\r\n", "\r\n"},
+        {"a\r", "\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<Text> pieces;
+        for_each_split_piece(c.text, c.delimiter,
+                             [&](std::string_view piece) { pieces.emplace_back(piece); });
+        EXPECT_EQ(pieces, text_split(c.text, c.delimiter))
+            << "text of " << c.text.size() << " bytes, delimiter '" << c.delimiter << "'";
+    }
+}
+
+TEST(QtNameFilter, PairsBecomeQtFilters) {
+    const struct {
+        const char* filter;
+        const char* qt;
+    } cases[] = {
+        {"TXT文件|*.txt", "TXT文件 (*.txt)"},
+        {"文本文件(*.txt)|*.txt", "文本文件(*.txt) (*.txt)"},
+        {"Text|*.txt|All|*.*", "Text (*.txt);;All (*.*)"},
+        {"Lists|*.txt;*.csv", "Lists (*.txt *.csv)"},
+        {"Only a name", "Only a name (*)"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(qt_name_filter(gbk(c.filter)), c.qt) << c.filter;
+}
+
+}  // namespace
+
+BOUND_WINDOW_TEST_MAIN()

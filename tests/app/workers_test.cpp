@@ -1,0 +1,353 @@
+// Workers, the review cursor and the page-3 run, driven through the real window's buttons.
+#include <QComboBox>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "app/feedback.h"
+#include "app/workers.h"
+#include "runtime/files.h"
+#include "runtime/stop.h"
+#include "tests/app/bound_window_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kItems = "超级列表框2";
+constexpr const char* kUrls = "超级列表框2_URL";
+constexpr const char* kNames = "超级列表框";
+constexpr const char* kHarvestButton = "按钮_采集";
+constexpr const char* kReviewButton = "按钮3_批量获取";
+constexpr const char* kPage3Button = "按钮5";
+constexpr const char* kProgress = "标签15";
+
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    void release() {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        cv.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex);
+        cv.wait_for(lock, 10s, [&] { return open; });
+    }
+};
+
+class Workers : public BoundWindow {};
+
+// Whatever a run sends after the Stop click never reaches the window: not while the worker is
+// blocked in its own work, not while its operation waits for the window thread, not when the stop
+// comes before the worker's first operation could run.
+TEST_F(Workers, StopDropsEveryLaterOperationOfTheRun) {
+    enum class Blocked { InOwnWork, InWindowOperation, BeforeFirstOperation };
+    const struct {
+        const char* name;
+        Blocked blocked;
+        int mode;  // 组合框1: 0 item search, 1 shop items
+        std::vector<Text> rows_left;
+    } cases[] = {
+        {"blocked in own work", Blocked::InOwnWork, 0, {"before"}},
+        {"blocked in a window operation", Blocked::InWindowOperation, 0, {"before"}},
+        {"stopped at once", Blocked::BeforeFirstOperation, 0, {}},
+        {"shop mode, blocked in own work", Blocked::InOwnWork, 1, {"before"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ops().clear_rows(kItems);
+        ops().set_text("标签8", "");
+        ops().set_pane(5, "0");
+        window().findChild<QComboBox*>(QString::fromUtf8("组合框1"))->setCurrentIndex(c.mode);
+        Gate gate;
+        std::atomic<bool> reached{false};
+        std::atomic<bool> wrong_entry{false};
+        // The worker halts at the gate after its first row; when the gate opens before the click,
+        // its next operation is already waiting for the window thread when Stop comes.
+        HarvestEntry stand_in = [&](Window& w, AppState&) {
+            if (c.blocked != Blocked::BeforeFirstOperation) w.append_row(kItems, "before");
+            reached = true;
+            if (c.blocked != Blocked::BeforeFirstOperation) gate.wait();
+            for (int i = 0; i < 3; ++i)
+                w.append_row(kItems, "after");
+            w.set_text("标签8", "late");
+            w.set_pane(5, "999");
+        };
+        HarvestEntry wrong = [&](Window&, AppState&) { wrong_entry = true; };
+        state().hooks.item_harvest = c.mode == 0 ? stand_in : wrong;
+        state().hooks.shop_harvest = c.mode == 0 ? wrong : stand_in;
+
+        click(kHarvestButton);
+        EXPECT_EQ(ops().text(kHarvestButton), gbk("停止"));
+        EXPECT_TRUE(state().WorkerHandles.occupied(0));
+        if (c.blocked != Blocked::BeforeFirstOperation) {
+            ASSERT_TRUE(pump_until([&] { return reached.load(); }));
+        }
+        if (c.blocked == Blocked::InWindowOperation) {
+            gate.release();  // no events handled from here until after the click
+            std::this_thread::sleep_for(30ms);
+        }
+
+        const auto click_start = std::chrono::steady_clock::now();
+        click(kHarvestButton);
+        EXPECT_LT(std::chrono::steady_clock::now() - click_start, 1s) << "Stop waited";
+        gate.release();
+        ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
+        pump_for(50ms);
+
+        EXPECT_EQ(column(kItems, 0), c.rows_left);
+        EXPECT_EQ(ops().text("标签8"), "");
+        EXPECT_EQ(ops().pane(5), "0");
+        EXPECT_EQ(ops().text(kHarvestButton), gbk("采集"));
+        EXPECT_EQ(state().values.StopFlag.load(), 1);
+        EXPECT_FALSE(state().WorkerHandles.occupied(0));
+        EXPECT_FALSE(wrong_entry) << "the other mode's harvest ran";
+    }
+}
+
+TEST_F(Workers, WorkerEndingByItselfEmptiesItsSlotAndTheNextClickStops) {
+    std::atomic<int> runs{0};
+    state().hooks.item_harvest = [&](Window& w, AppState& s) {
+        EXPECT_EQ(s.values.StopFlag.load(), 0);
+        w.append_row(kItems, to_text(++runs));
+    };
+    for (int round = 1; round <= 2; ++round) {
+        click(kHarvestButton);
+        ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
+        EXPECT_FALSE(state().WorkerHandles.occupied(0)) << "round " << round;
+        EXPECT_EQ(ops().text(kHarvestButton), gbk("停止")) << "a finished run restored the caption";
+        click(kHarvestButton);
+        EXPECT_EQ(ops().text(kHarvestButton), gbk("采集"));
+    }
+    EXPECT_EQ(column(kItems, 0), (std::vector<Text>{"1", "2"}));
+}
+
+TEST_F(Workers, StopEndsTheRunsOfSlotsZeroToTwoOnly) {
+    std::atomic<int> stopped_mask{0};
+    for (int slot = 0; slot < WorkerHandleTable::kSlots; ++slot) {
+        ASSERT_TRUE(state().WorkerHandles.start(slot, [&, slot] {
+            const auto end = std::chrono::steady_clock::now() + 400ms;
+            while (!current_run_stopped() && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(1ms);
+            if (current_run_stopped()) stopped_mask |= 1 << slot;
+        }));
+    }
+    stop_harvest_worker(state());
+    ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
+    EXPECT_EQ(stopped_mask.load(), 0b00111);
+}
+
+// Review workers over a shared URL list: every row goes to exactly one worker.
+struct Claims {
+    std::mutex mutex;
+    std::map<int, int> times_claimed;
+    std::map<int, Text> url;
+    std::set<std::thread::id> threads;
+    void add(int row, const Text& text) {
+        std::lock_guard lock(mutex);
+        ++times_claimed[row];
+        url[row] = text;
+        threads.insert(std::this_thread::get_id());
+    }
+};
+
+TEST_F(Workers, ReviewWorkersClaimEachRowExactlyOnce) {
+    std::vector<std::vector<Text>> rows;
+    for (int i = 0; i < 1000; ++i)
+        rows.push_back({"u" + to_text(i)});
+    ops().append_rows(kUrls, rows);
+    Claims claims;
+    state().hooks.review_harvest = [&](Window& w, AppState&) -> ReviewRowHarvest {
+        return [&](const Text& url, int row) {
+            w.set_text("标签7_url", url);  // a window round trip between claims
+            claims.add(row, url);
+            return true;
+        };
+    };
+    for (int i = 0; i < 3; ++i)
+        click(kReviewButton);
+    EXPECT_EQ(state().values.ReviewRunFlag.load(), 1);
+    ASSERT_TRUE(state().WorkerHandles.wait_idle(30000));
+
+    ASSERT_EQ(claims.times_claimed.size(), 1000u);
+    for (const auto& [row, times] : claims.times_claimed) {
+        EXPECT_EQ(times, 1) << "row " << row;
+        EXPECT_EQ(claims.url[row], "u" + to_text(row));
+    }
+    EXPECT_EQ(state().values.ReviewCursor.load(), 1000);
+
+    // A click with nothing new starts a worker that ends at once; new rows continue the cursor.
+    click(kReviewButton);
+    ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
+    EXPECT_EQ(claims.times_claimed.size(), 1000u);
+    ops().append_rows(kUrls, {{"v0"}, {"v1"}});
+    click(kReviewButton);
+    ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
+    EXPECT_EQ(claims.times_claimed.size(), 1002u);
+    EXPECT_EQ(claims.url[1001], "v1");
+}
+
+TEST_F(Workers, ReviewWorkerEndsWhenItsHarvestGivesUp) {
+    ops().append_rows(kUrls, {{"a"}, {"b"}, {"no-id"}, {"c"}});
+    std::vector<Text> seen;
+    state().hooks.review_harvest = [&](Window&, AppState&) -> ReviewRowHarvest {
+        return [&](const Text& url, int) {
+            seen.push_back(url);
+            return url != "no-id";
+        };
+    };
+    click(kReviewButton);
+    ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
+    EXPECT_EQ(seen, (std::vector<Text>{"a", "b", "no-id"}));
+    EXPECT_EQ(state().values.ReviewCursor.load(), 3) << "the cursor is past the row given up on";
+}
+
+// The page-3 run end to end: tasks fill column 2, reports come back in a chosen order.
+class Page3Run : public BoundWindow {
+protected:
+    void SetUp() override {
+        BoundWindow::SetUp();
+        dir_ =
+            std::filesystem::temp_directory_path() / ("zembra_page3_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        path_ = dir_ / "out.txt";
+        state().OutputFile = file_open(path_, 4, 1);
+        ASSERT_NE(state().OutputFile, 0);
+    }
+    void TearDown() override {
+        if (state().OutputFile) file_close(state().OutputFile);
+        BoundWindow::TearDown();
+        std::filesystem::remove_all(dir_);
+    }
+    void fill_names(int count) {
+        std::vector<std::vector<Text>> rows;
+        for (int i = 0; i < count; ++i)
+            rows.push_back({to_text(i + 1), "name" + to_text(i)});
+        ops().append_rows(kNames, rows);
+    }
+    // Read past the program's own sharing rules: the run keeps the file open for writing.
+    Text output() {
+        std::ifstream in(path_, std::ios::binary);
+        return Text(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    std::filesystem::path dir_;
+    std::filesystem::path path_;
+};
+
+TEST_F(Page3Run, TwentyRowsEndAtTwentyOfTwentyInReportOrder) {
+    fill_names(20);
+    // Row r may finish only after row r + 1 has reported: reports come in reverse row order.
+    std::atomic<int> turn{19};
+    FeedbackRaiser raise = state().raise_feedback;
+    state().raise_feedback = [raise, &turn](int code, int row) {
+        raise(code, row);
+        --turn;
+    };
+    state().hooks.page3_task = [&](Window& w, AppState&, int row) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (turn.load() != row && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(1ms);
+        w.set_cell(kNames, row, 2, "id" + to_text(row));
+    };
+    click(kPage3Button);
+    EXPECT_TRUE(state().pool.IsCreated());
+    ASSERT_TRUE(pump_until([&] { return !state().pool.IsCreated(); }, 20s));
+
+    EXPECT_EQ(ops().text(kProgress), "20/20");
+    Text expected;
+    for (int row = 19; row >= 0; --row)
+        expected += "id" + to_text(row) + "\r\n";
+    EXPECT_EQ(output(), expected);
+    EXPECT_EQ(state().OutputFile, 0) << "the output file was not closed";
+    EXPECT_EQ(state().PoolDoneCount, 0);
+    EXPECT_EQ(ops().cell(kNames, 7, 2), "id7");
+}
+
+TEST_F(Page3Run, OtherCodesChangeNothing) {
+    fill_names(3);
+    ops().set_cell(kNames, 0, 2, "x");
+    const int codes[] = {0, 110, 112, -111, 1111};
+    for (int code : codes) {
+        state().raise_feedback(code, 0);
+        pump_for(20ms);
+        EXPECT_EQ(state().PoolDoneCount, 0) << code;
+        EXPECT_EQ(ops().text(kProgress), "") << code;
+    }
+    EXPECT_EQ(output(), "");
+    state().raise_feedback(kFeedbackRowDone, 0);
+    ASSERT_TRUE(pump_until([&] { return state().PoolDoneCount == 1; }));
+    EXPECT_EQ(ops().text(kProgress), "1/3");
+    EXPECT_EQ(output(), "x\r\n");
+}
+
+TEST_F(Page3Run, TaskOverrunningItsLimitNeverReports) {
+    fill_names(3);
+    state().hooks.page3_time_limit_ms = 100;
+    std::atomic<bool> hung_left{false};
+    state().hooks.page3_task = [&](Window& w, AppState&, int row) {
+        if (row == 1) {
+            const auto end = std::chrono::steady_clock::now() + 10s;
+            while (!current_run_stopped() && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(1ms);
+            w.set_cell(kNames, row, 2, "late");  // after being abandoned: dropped
+            hung_left = true;
+            return;
+        }
+        w.set_cell(kNames, row, 2, "id" + to_text(row));
+    };
+    click(kPage3Button);
+    ASSERT_TRUE(pump_until([&] { return hung_left.load() && state().PoolDoneCount == 2; }));
+    pump_for(100ms);
+    EXPECT_EQ(ops().text(kProgress), "2/3");
+    EXPECT_EQ(ops().cell(kNames, 1, 2), "");
+    EXPECT_TRUE(state().pool.IsCreated()) << "the run cannot end without the lost row";
+    EXPECT_NE(state().OutputFile, 0);
+    const Text out = output();
+    EXPECT_TRUE(out == "id0\r\nid2\r\n" || out == "id2\r\nid0\r\n") << out;
+}
+
+TEST_F(Page3Run, StartIsRefusedWhenNothingCouldEndTheRun) {
+    state().hooks.page3_task = [](Window&, AppState&, int) {};
+    click(kPage3Button);  // empty list
+    EXPECT_FALSE(state().pool.IsCreated());
+    fill_names(2);
+    state().hooks.page3_task = nullptr;
+    click(kPage3Button);  // no task plugged in
+    EXPECT_FALSE(state().pool.IsCreated());
+}
+
+TEST_F(Page3Run, ASecondRunAppendsToTheOutputFileAgain) {
+    const std::filesystem::path program_output = output_file_path(program_directory());
+    std::filesystem::remove(program_output);
+    file_close(state().OutputFile);
+    state().OutputFile = file_open(program_output, 4, 1);
+    fill_names(2);
+    state().hooks.page3_task = [](Window& w, AppState&, int row) {
+        w.set_cell(kNames, row, 2, "r" + to_text(row));
+    };
+    for (int run = 0; run < 2; ++run) {
+        click(kPage3Button);
+        ASSERT_TRUE(pump_until([&] { return state().OutputFile == 0; })) << "run " << run;
+    }
+    const Bytes bytes = file_read_all(program_output);
+    Text text(bytes.begin(), bytes.end());
+    std::sort(text.begin(), text.end());  // order inside a run is free
+    Text expected = "r0\r\nr1\r\nr0\r\nr1\r\n";
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(text, expected);
+    std::filesystem::remove(program_output);
+}
+
+}  // namespace
+
+BOUND_WINDOW_TEST_MAIN()

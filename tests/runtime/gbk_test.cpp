@@ -4,7 +4,6 @@
 #include <iconv.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -170,26 +169,6 @@ TEST(GbkCodec, AnchorsMapUtf8OffsetsBackToTheGbkBytes) {
     EXPECT_EQ(gbk_to_utf8("only ascii", &none), "only ascii");
     EXPECT_TRUE(none.empty());
     EXPECT_EQ(gbk_offset_for_utf8(none, 7), 7u);
-}
-
-TEST(GbkCodec, ConvertsOnManyThreadsAtOnce) {
-    const std::string gbk = utf8_to_gbk("淘宝宝贝采集 €·— test");
-    const std::string utf8 = gbk_to_utf8(gbk);
-    std::vector<std::thread> threads;
-    std::vector<int> failures(4, 0);
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 2000; ++i) {
-                if (gbk_to_utf8(gbk) != utf8 || utf8_to_gbk(utf8) != gbk ||
-                    utf16_to_gbk(gbk_to_utf16(gbk)) != gbk)
-                    ++failures[t];
-            }
-        });
-    }
-    for (std::thread& t : threads)
-        t.join();
-    for (int f : failures)
-        EXPECT_EQ(f, 0);
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "runtime/gbk.h"
-
 namespace {
 
 struct Found {
@@ -140,38 +138,6 @@ TEST(RuntimeRegex, EngineGivingUpKeepsEarlierMatches) {
     ASSERT_GE(results.size(), 1u);
     EXPECT_EQ(search_result_text(results[0], text, 0), "b");
     EXPECT_EQ(results.size(), 1u);
-}
-
-TEST(RuntimeRegex, ShopPatternsFindTheirGroups) {
-    // The shop listing's page count and item link patterns, over the markup they were made for.
-    const std::string page_count = utf8_to_gbk(
-        "<span class=\"page-info\">1/([0-9]*?)</span>\\s*<a\\s*class=\"disable\"\\s*>上一页</a>"
-        "\\s*<a\\s*href=\"(.*?)2\"\\s*>下一页</a>\r");
-    const std::string item = "href=\"(\\S*?)\" target=\"_blank\">\\s*<img alt=\"";
-    const std::string page = utf8_to_gbk(
-        "<div><span class=\"page-info\">1/12</span>\r\n  <a class=\"disable\">上一页</a>\r\n"
-        "  <a href=\"//shop.example/search.htm?pageNo=2\">下一页</a>\r\n"
-        "<a href=\"//item.example/item.htm?id=1\" target=\"_blank\">\r\n <img alt=\"一\">"
-        "<a href=\"//item.example/item.htm?id=2\" target=\"_blank\"><img alt=\"二\">");
-    regex re;
-    ASSERT_TRUE(regex_create(re, page_count));
-    std::vector<SearchResult> results = regex_search_all(re, page);
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(search_result_text(results[0], page, 1), "12");
-    EXPECT_EQ(search_result_text(results[0], page, 2), "//shop.example/search.htm?pageNo=");
-
-    ASSERT_TRUE(regex_create(re, item));
-    results = regex_search_all(re, page);
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(search_result_text(results[0], page, 1), "//item.example/item.htm?id=1");
-    EXPECT_EQ(search_result_text(results[1], page, 1), "//item.example/item.htm?id=2");
-
-    // The page-count pattern holds a CR: a page with LF-only line ends does not match it.
-    ASSERT_TRUE(regex_create(re, page_count));
-    std::string lf_only;
-    for (char c : page)
-        if (c != '\r') lf_only += c;
-    EXPECT_TRUE(regex_search_all(re, lf_only).empty());
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ constexpr long long kLongestWait = 25'000'000;
 // the last of them has left, even after the pool has moved on to a new run.
 struct Run {
     ThreadPool::Task task;
+    ThreadPool::Task on_overrun;
     int time_limit_ms = 0;
     std::atomic<bool> running{true};
     std::atomic<int> live{0};
@@ -57,7 +58,8 @@ void run_limited(const std::shared_ptr<Run>& run, int value) {
             done->cv.notify_all();
         });
     } catch (const std::system_error&) {
-        return;  // no thread to be had: the value is lost like a task that never reported
+        if (run->on_overrun) run->on_overrun(value);  // no thread to be had
+        return;
     }
     bool finished;
     {
@@ -70,6 +72,7 @@ void run_limited(const std::shared_ptr<Run>& run, int value) {
     } else {
         stop.request_stop();
         task_thread.detach();
+        if (run->on_overrun) run->on_overrun(value);
     }
 }
 
@@ -150,12 +153,13 @@ bool ThreadPool::Shared::destroy(long long wait_ms) {
 
 ThreadPool::ThreadPool() : shared_(std::make_shared<Shared>()) {}
 
-bool ThreadPool::Create(int workers, Task task, int time_limit_ms) {
+bool ThreadPool::Create(int workers, Task task, int time_limit_ms, Task on_overrun) {
     std::lock_guard lock(shared_->mutex);
     if (shared_->run) return false;
     workers = std::max(workers, 1);
     auto run = std::make_shared<Run>();
     run->task = std::move(task);
+    run->on_overrun = std::move(on_overrun);
     run->time_limit_ms = time_limit_ms;
     run->pool_live = shared_->live;
     std::vector<std::thread> threads;

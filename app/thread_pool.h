@@ -18,8 +18,9 @@ public:
     ~ThreadPool() = default;
 
     // False while running. workers < 1 counts as 1. time_limit_ms <= 0: the pool worker runs the
-    // task itself, without limit.
-    bool Create(int workers, Task task, int time_limit_ms);
+    // task itself, without limit. on_overrun, when given, runs on the pool worker with the value
+    // of a task that was abandoned (or for which no thread could be started).
+    bool Create(int workers, Task task, int time_limit_ms, Task on_overrun = {});
     // False when the pool is not running.
     bool Post(int value);
     // Stops taking values and waits up to wait_ms (-1: 25,000,000 ms) for the workers to leave,

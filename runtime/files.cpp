@@ -70,9 +70,10 @@ struct FileTable {
     int next_number = 1;
 };
 
+// Never destroyed: workers still running while the process exits may touch their files.
 FileTable& table() {
-    static FileTable instance;
-    return instance;
+    static FileTable* instance = new FileTable;
+    return *instance;
 }
 
 OpenFile::~OpenFile() {
@@ -132,10 +133,16 @@ std::shared_ptr<OpenFile> open_shared(const std::filesystem::path& path, int fla
                                       unsigned access, int share) {
     if (path.empty()) return nullptr;
     int fd;
+    // Non-blocking only while opening, so a FIFO without a writer cannot hang the caller.
     do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return nullptr;
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+        close_quietly(fd);
+        return nullptr;
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         close_quietly(fd);

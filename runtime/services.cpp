@@ -37,8 +37,8 @@ struct Pump {
 };
 
 Pump& pump_slot() {
-    static Pump instance;
-    return instance;
+    static Pump* instance = new Pump;  // outlives threads still running at exit
+    return *instance;
 }
 
 struct MessageBoxSlot {
@@ -47,8 +47,8 @@ struct MessageBoxSlot {
 };
 
 MessageBoxSlot& message_box_slot() {
-    static MessageBoxSlot instance;
-    return instance;
+    static MessageBoxSlot* instance = new MessageBoxSlot;  // outlives threads still running at exit
+    return *instance;
 }
 
 struct SleeperSlot {
@@ -57,8 +57,8 @@ struct SleeperSlot {
 };
 
 SleeperSlot& sleeper_slot() {
-    static SleeperSlot instance;
-    return instance;
+    static SleeperSlot* instance = new SleeperSlot;  // outlives threads still running at exit
+    return *instance;
 }
 
 std::function<void(long long)> current_sleeper() {

@@ -32,8 +32,8 @@ Text default_message_box_caption();  // "信息：" in GBK
 int message_box_text(const Text& text, int flags, const Text& caption);
 template <class T>
 int message_box(const T& value, int flags = 0, std::optional<Text> caption = std::nullopt) {
-    return message_box_text(to_text(value), flags,
-                            caption ? *caption : default_message_box_caption());
+    if (!caption) return message_box_text(to_text(value), flags, default_message_box_caption());
+    return message_box_text(to_text(value), flags, *caption);
 }
 
 std::filesystem::path program_directory();

@@ -7,6 +7,7 @@
 #include <stop_token>
 
 #include "app/app_state.h"
+#include "app/page3_run.h"
 #include "app/startup.h"
 #include "harvest/window.h"
 #include "runtime/files.h"
@@ -74,13 +75,10 @@ bool start_page3_run(Window& window, AppState& state, Page3Task task, int time_l
                                      1);  // keeps what earlier runs wrote
     state.PoolDoneCount = 0;
     const int workers = to_int(window.text(kWorkerCountEdit));
-    const bool created = state.pool.Create(
-        workers,
-        [&window, &state, task = std::move(task)](int row) {
-            task(window, state, row);
-            if (state.raise_feedback) state.raise_feedback(kFeedbackRowDone, row);
-        },
-        time_limit_ms);
+    // Every row reports once, an overrunning one too, so the run always ends.
+    Page3Reporting reporting = report_each_row_once(window, state, std::move(task), rows);
+    const bool created = state.pool.Create(workers, std::move(reporting.task), time_limit_ms,
+                                           std::move(reporting.on_overrun));
     if (!created) return false;
     window.set_text(kProgressLabel, progress_caption(0, rows));
     for (int row = 0; row < rows; ++row)

@@ -25,8 +25,9 @@ void handle_feedback(Window& window, AppState& state, int code, int row);
 // One row's work: fills column 2 ("ID") of its row of 超级列表框.
 using Page3Task = std::function<void(Window& window, AppState& state, int row)>;
 
-// The click of 按钮5: a pool of 编辑框2 workers with one posted row index per row; every task that
-// finishes within time_limit_ms raises (111, row) through state.raise_feedback. Refused (false)
+// The click of 按钮5: a pool of 编辑框2 workers with one posted row index per row; every row raises
+// (111, row) through state.raise_feedback exactly once, a row whose task overran time_limit_ms
+// with its column 2 emptied (the task is abandoned), so every run ends. Refused (false)
 // while a run is going, for an empty list and without a task. OutputFile is reopened for appending
 // when an earlier run closed it, so a second run's IDs are kept too.
 bool start_page3_run(Window& window, AppState& state, Page3Task task, int time_limit_ms = 60000);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/file_dialog.h"
+#include "harvest/program_values.h"
 #include "harvest/window.h"
 #include "runtime/files.h"
 #include "runtime/gbk.h"
@@ -68,16 +69,18 @@ void for_each_split_piece(std::string_view text, std::string_view delimiter,
         piece(text);
         return;
     }
+    const char first = delimiter.front();
     size_t start = 0;
     size_t pos = 0;
     while (pos + delimiter.size() <= text.size()) {
-        if (text.compare(pos, delimiter.size(), delimiter) == 0) {
+        const char c = text[pos];
+        if (c == first && text.compare(pos, delimiter.size(), delimiter) == 0) {
             piece(text.substr(start, pos - start));
             pos += delimiter.size();
             start = pos;
         } else {
             // A delimiter never starts on the trail byte of a two-byte character.
-            pos += is_lead_byte(static_cast<unsigned char>(text[pos])) ? 2 : 1;
+            pos += is_lead_byte(static_cast<unsigned char>(c)) ? 2 : 1;
         }
     }
     if (start < text.size()) piece(text.substr(start));
@@ -95,8 +98,9 @@ void ImportUrls(Window& window, FileDialog& dialog) {
     batch.flush();
 }
 
-void ClearUrls(Window& window) {
+void ClearUrls(Window& window, ProgramValues& values) {
     window.clear_rows(kUrlList);
+    values.ReviewCursor.store(0);
 }
 
 bool save_list_file(FileDialog& dialog, const std::vector<Text>& lines) {

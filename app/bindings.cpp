@@ -9,6 +9,8 @@
 #include "app/feedback.h"
 #include "app/list_files.h"
 #include "app/main_window.h"
+#include "app/page1_buttons.h"
+#include "app/page3_run.h"
 #include "app/window_operations.h"
 #include "app/workers.h"
 
@@ -33,8 +35,13 @@ void bind_actions(MainWindow& main, AppState& state) {
              [&window, &state] { start_review_worker(window, state, state.hooks.review_harvest); });
     on_click(main, "按钮2_导入", [&window, &state] { ImportUrls(window, state.file_dialog); });
     on_click(main, "按钮5_导出", [&window, &state] { ExportBuyerIds(window, state.file_dialog); });
-    on_click(main, "按钮7", [&window] { ClearUrls(window); });
+    on_click(main, "按钮7", [&window, &state] { ClearUrls(window, state.values); });
     on_click(main, "按钮6", [&window, &state] { ImportWangwang(window, state.file_dialog); });
+    on_click(main, "按钮2", [&window, &state] { ExportItemUrls(window, state.file_dialog); });
+    on_click(main, "按钮3", [&window] { AddItemUrls(window); });
+    on_click(main, "按钮4",
+             [&window, &state] { ExportCollectedBuyers(window, state.file_dialog); });
+    install_page3_run(state);
     on_click(main, "按钮5", [&window, &state] {
         start_page3_run(window, state, state.hooks.page3_task, state.hooks.page3_time_limit_ms);
     });

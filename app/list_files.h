@@ -11,11 +11,13 @@
 
 class Window;
 class FileDialog;
+struct ProgramValues;
 
 // 按钮2_导入: appends one row per line of the chosen file to 超级列表框2_URL.
 void ImportUrls(Window& window, FileDialog& dialog);
-// 按钮7: removes every row of 超级列表框2_URL (the review cursor stays where it is).
-void ClearUrls(Window& window);
+// 按钮7: removes every row of 超级列表框2_URL and moves ReviewCursor back to 0, so a refilled list
+// is harvested from its first row. Rows the review workers claimed before finish as they are.
+void ClearUrls(Window& window, ProgramValues& values);
 // 按钮5_导出: writes column 1 of 超级列表框1_user, one CR LF ended line per row; "导出成功" on
 // success.
 void ExportBuyerIds(Window& window, FileDialog& dialog);

@@ -112,12 +112,12 @@ TEST_F(ListFiles, ImportUrlsAddsToTheRowsThereAndCancelAddsNothing) {
     EXPECT_EQ(ops().row_count(kUrls), 4) << "a missing file added rows";
 }
 
-TEST_F(ListFiles, ClearUrlsEmptiesTheListAndKeepsTheReviewCursor) {
+TEST_F(ListFiles, ClearUrlsEmptiesTheListAndRewindsTheReviewCursor) {
     ops().append_rows(kUrls, {{"a"}, {"b"}});
     state().values.ReviewCursor = 2;
     click("按钮7");
     EXPECT_EQ(ops().row_count(kUrls), 0);
-    EXPECT_EQ(state().values.ReviewCursor.load(), 2);
+    EXPECT_EQ(state().values.ReviewCursor.load(), 0);
 }
 
 TEST_F(ListFiles, ExportBuyerIdsWritesColumnOneWithCrLf) {

@@ -6,12 +6,14 @@
 
 #include "app/app_state.h"
 #include "app/gbk_list_model.h"
+#include "app/paint_throttle.h"
 #include "app/tab_control.h"
 #include "app/window_operations.h"
 
 namespace {
 constexpr int kWindowX = 50, kWindowY = 50, kWindowWidth = 508, kWindowHeight = 504;
 constexpr int kFontPixels = 12;
+constexpr int kPaintIntervalMs = 20;
 }  // namespace
 
 MainWindow::MainWindow(AppState& state, const PageFactory& login_page) : state_(state) {
@@ -22,6 +24,7 @@ MainWindow::MainWindow(AppState& state, const PageFactory& login_page) : state_(
     build(login_page);
     connect_settings();
     operations_ = std::make_unique<WindowOperations>(*this);
+    new PaintThrottle(this, kPaintIntervalMs);
     move(kWindowX, kWindowY);  // the frame's corner
     resize(kWindowWidth, kWindowHeight);
 }

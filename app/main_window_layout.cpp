@@ -164,7 +164,8 @@ QListView* make_list(QWidget* parent, GbkListModel*& model) {
     model = new GbkListModel(QStringList{QString()}, view);
     view->setModel(model);
     view->setUniformItemSizes(true);
-    // Lays items out a batch per event-loop pass: a list growing by a million rows stays responsive.
+    // Lays items out a batch per event-loop pass: a list growing by a million rows stays
+    // responsive.
     view->setLayoutMode(QListView::Batched);
     view->setBatchSize(2000);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListView>
@@ -23,6 +24,7 @@
 #include "app/app_state.h"
 #include "app/gbk_list_model.h"
 #include "app/main_window.h"
+#include "app/paint_throttle.h"
 #include "app/startup.h"
 #include "app/tab_control.h"
 #include "app/window_operations.h"
@@ -326,6 +328,45 @@ TEST_F(MainWindowTest, ClosingEndsTheProgramWithCodeZero) {
     MainWindow plain(state);
     plain.show();
     EXPECT_TRUE(plain.close());
+}
+
+// Counts its paints.
+class PaintCounter : public QWidget {
+public:
+    using QWidget::QWidget;
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+TEST(PaintThrottle, ManyChangesArePaintedTogetherAndTheLastOneIsShown) {
+    constexpr int kInterval = 50;
+    QWidget top;
+    top.resize(100, 100);
+    auto* counter = new PaintCounter(&top);
+    counter->resize(50, 50);
+    auto* throttle = new PaintThrottle(&top, kInterval);
+    top.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 2 * kInterval)
+        QCoreApplication::processEvents();  // first paints
+    const int before = counter->paints;
+
+    clock.restart();
+    for (int i = 0; i < 200; ++i) {
+        counter->update();
+        QCoreApplication::processEvents();
+    }
+    const qint64 busy = clock.elapsed();
+    const int during = counter->paints - before;
+    EXPECT_LE(during, busy / kInterval + 2);
+    EXPECT_GT(throttle->deferred(), 0);
+    // The change held back is painted once the interval is over.
+    while (clock.elapsed() < busy + 3 * kInterval)
+        QCoreApplication::processEvents();
+    EXPECT_GT(counter->paints, before + during);
 }
 
 TEST(Startup, OutputFileIsTruncatedAtEveryStartAndSharedWhileOpen) {

@@ -60,9 +60,11 @@ void handle_feedback(Window& window, AppState& state, int code, int row) {
     }
     if (state.PoolDoneCount >= total) {
         state.PoolDoneCount = 0;
-        state.pool.Destroy();
+        // The file is closed before the pool's wait, in which the window handles events: a run
+        // started meanwhile reopens it instead of having it closed under its feet afterwards.
         if (state.OutputFile != 0) file_close(state.OutputFile);
         state.OutputFile = 0;
+        state.pool.Destroy();
     }
 }
 

@@ -1,5 +1,6 @@
 // Workers, the review cursor and the page-3 run, driven through the real window's buttons.
 #include <QComboBox>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -349,6 +350,30 @@ TEST_F(Page3Run, ASecondRunAppendsToTheOutputFileAgain) {
     Text expected = "r0\r\nr1\r\nr0\r\nr1\r\n";
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(text, expected);
+    std::filesystem::remove(program_output);
+}
+
+// The end of a run waits for the pool while the window handles events; a run started in that wait
+// must find the output file open for it, not have it closed afterwards.
+TEST_F(Page3Run, RunStartedWhileTheLastOneEndsKeepsItsOutput) {
+    const std::filesystem::path program_output = output_file_path(program_directory());
+    std::filesystem::remove(program_output);
+    fill_names(1);
+    Gate busy;
+    ASSERT_TRUE(state().pool.Create(
+        1, [&](int) { busy.wait(); }, 0));
+    ASSERT_TRUE(state().pool.Post(0));  // keeps the ending pool's worker from leaving at once
+    QTimer::singleShot(30, [&] {
+        state().hooks.page3_task = [](Window& w, AppState&, int row) {
+            w.set_cell(kNames, row, 2, "new");
+        };
+        click(kPage3Button);
+        busy.release();
+    });
+    handle_feedback(ops(), state(), kFeedbackRowDone, 0);  // the last row of the old run
+    ASSERT_TRUE(pump_until([&] { return !state().pool.IsCreated() && state().OutputFile == 0; }));
+    const Bytes bytes = file_read_all(program_output);
+    EXPECT_EQ(Text(bytes.begin(), bytes.end()), "new\r\n");
     std::filesystem::remove(program_output);
 }
 

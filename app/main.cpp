@@ -11,6 +11,8 @@
 int main(int argc, char** argv) {
     AppState& state = program_state();
     install_global_cleanup();
+    // The pool goes last: stopped if it still runs, with the briefest wait.
+    add_cleanup_step([&state] { state.pool.Destroy(1); });
 
     prepare_platform();
     QApplication app(argc, argv);

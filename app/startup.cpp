@@ -96,6 +96,9 @@ void end_on_close(MainWindow& window, std::function<void(int code)> exit) {
 }
 
 void end_program(int code) {
+    // Waits during the exit routine sleep instead of handling window messages: a message handled
+    // there could start the ending a second time.
+    register_message_pump({});
     // quick_exit runs GlobalCleanup but no static destructors, which could pull objects from under
     // workers that are still running; the output file needs no flushing (its writes are
     // unbuffered).

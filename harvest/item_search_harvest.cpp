@@ -1,8 +1,10 @@
 #include "harvest/item_search_harvest.h"
 
+#include <optional>
 #include <vector>
 
 #include "harvest/cut_between.h"
+#include "harvest/review_handover.h"
 #include "harvest/search_address.h"
 #include "harvest/unescape_text.h"
 #include "runtime/convert.h"
@@ -93,19 +95,29 @@ bool hand_over(HarvestContext& ctx, const std::vector<Text>& addresses, int thre
     const int limit = thread_count < 1 ? 1 : thread_count;
     const Text of = " / " + to_text(static_cast<long long>(addresses.size()));
     auto& running = ctx.values.RunningUnits;
+    // Made before the units, so it outlives them: they clear it on their way out.
+    std::atomic<bool> handing_over{false};
+    std::optional<ReviewHandover> units;
+    ReviewAddressUnit admit = unit;
+    if (!admit) {
+        units.emplace(ctx);
+        admit = [&units](HarvestContext&, int index, const Text& address, std::atomic<bool>& flag) {
+            units->admit(index, address, flag);
+        };
+    }
     for (size_t i = 0; i < addresses.size(); ++i) {
         ctx.window.set_text(kLabel, "No." + to_text(static_cast<long long>(i + 1)) + of);
-        std::atomic<bool> handing_over{true};
+        handing_over.store(true);
         while (handing_over.load()) {
             if (current_run_stopped()) return false;
             if (running.load() < limit) {
                 running.fetch_add(1);
-                unit(ctx, addresses[i], handing_over);
+                admit(ctx, static_cast<int>(i), addresses[i], handing_over);
             } else {
                 ctx.sleeper.wait(10);
             }
         }
-        while (running.load() != 0) {
+        while (running.load() > 0) {
             if (current_run_stopped()) return false;
             ctx.sleeper.wait(100);
         }
@@ -135,13 +147,6 @@ Text review_address(const HostSettings& hosts, std::string_view item_address,
         address += "&siteID=7&currentPageNum=";
     }
     return address;
-}
-
-void review_address_unit(HarvestContext& ctx, const Text& address,
-                         std::atomic<bool>& handing_over) {
-    static_cast<void>(address);
-    handing_over.store(false);
-    ctx.values.RunningUnits.fetch_sub(1);
 }
 
 void item_search_harvest(HarvestContext& ctx, const ReviewAddressUnit& unit) {

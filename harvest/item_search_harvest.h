@@ -16,15 +16,14 @@
 Text review_address(const HostSettings& hosts, std::string_view item_address,
                     std::string_view item_id, std::string_view shop_id, bool mall_only);
 
-// One admitted unit of the hand-over, run with RunningUnits already raised for it. It clears
-// `handing_over` once it has taken the address and lowers RunningUnits when its work is done.
-// Review pages are not fetched from here yet: the unit takes the address and ends at once.
-void review_address_unit(HarvestContext& ctx, const Text& address, std::atomic<bool>& handing_over);
-
-using ReviewAddressUnit =
-    std::function<void(HarvestContext& ctx, const Text& address, std::atomic<bool>& handing_over)>;
+// One admitted unit of the hand-over of review address `index` (from 0), run on the harvest thread
+// with RunningUnits already raised for it. The frame keeps admitting units for the address while
+// `handing_over` is set; a unit clears it and then lowers RunningUnits when its work is done.
+using ReviewAddressUnit = std::function<void(HarvestContext& ctx, int index, const Text& address,
+                                             std::atomic<bool>& handing_over)>;
 
 // The worker of the harvest button in keyword mode, on a thread of its own with its run's stop
 // token installed. It never restores the button or the inputs; the user's Stop click does. Each
-// review address is handed to `unit` once admitted.
-void item_search_harvest(HarvestContext& ctx, const ReviewAddressUnit& unit = review_address_unit);
+// review address is handed to `unit` once admitted; without one, the units of ReviewHandover
+// fetch the review pages and list the buyers in 超级列表框1.
+void item_search_harvest(HarvestContext& ctx, const ReviewAddressUnit& unit = {});

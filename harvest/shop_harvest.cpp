@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "harvest/address_normalise.h"
 #include "harvest/cut_between.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
@@ -14,6 +15,7 @@ namespace {
 
 constexpr std::string_view kShopList = "列表框_店铺";
 constexpr std::string_view kPageList = "列表框_页面";
+constexpr std::string_view kUrlList = "超级列表框2_URL";
 constexpr int kCountPane = 5;
 
 // Written as the pages write them: P1 and I1 end their lines with CR, P2 spans three lines.
@@ -124,7 +126,8 @@ ShopKind shop_kind(std::string_view base, const HostSettings& hosts) {
 }
 
 void shop_entry_unit(HarvestContext& ctx, const Text& entry) {
-    static_cast<void>(entry);
+    const Text address = normalise_address(entry);
+    if (!address.empty()) ctx.window.append_row(kUrlList, address);
     ctx.values.RunningUnits.fetch_sub(1);
 }
 

@@ -28,8 +28,10 @@ Text shop_base_address(std::string_view shop);
 // A when the base address holds the marketplace's shop domain suffix.
 ShopKind shop_kind(std::string_view base, const HostSettings& hosts);
 
-// One admitted entry of the hand-over, run with RunningUnits already raised for it; it lowers
-// RunningUnits when its work is done. Nothing is fetched for an entry yet: it ends at once.
+// One admitted entry of the hand-over, run with RunningUnits already raised for it: the entry,
+// given "http:" when it has no scheme ("//item..."), goes to the end of the URL list
+// 超级列表框2_URL for the buyer harvest, and the unit lowers RunningUnits at once. An empty entry
+// names no item and adds no row.
 void shop_entry_unit(HarvestContext& ctx, const Text& entry);
 
 using ShopEntryUnit = std::function<void(HarvestContext& ctx, const Text& entry)>;

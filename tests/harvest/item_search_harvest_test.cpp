@@ -28,6 +28,14 @@ const Text kToHarvest = utf8_to_gbk("需要采集的共计：");
 const Text kFinished = utf8_to_gbk("采集完毕，共计：");
 const std::string kSearch = "http://s.taobao.test/search?q=";
 
+// A unit that takes its address and ends at once, for tests of the search side alone.
+void take_and_end(HarvestContext& c, std::atomic<bool>& flag) {
+    flag = false;
+    c.values.RunningUnits.fetch_sub(1);
+}
+const ReviewAddressUnit kTakeAndEnd = [](HarvestContext& c, int, const Text&,
+                                         std::atomic<bool>& flag) { take_and_end(c, flag); };
+
 struct CutCase {
     const char* rule;
     std::string text, start, end, cut;
@@ -134,11 +142,12 @@ TEST_F(ItemSearchHarvest, ThreePagesOfItemsBecomeRowsAndReviewAddresses) {
     prefill("超级列表框1", 3);
     std::vector<Text> handed;
     std::vector<int> units_running;
-    item_search_harvest(ctx, [&](HarvestContext& c, const Text& address, std::atomic<bool>& flag) {
-        handed.push_back(address);
-        units_running.push_back(c.values.RunningUnits.load());
-        review_address_unit(c, address, flag);
-    });
+    item_search_harvest(ctx,
+                        [&](HarvestContext& c, int, const Text& address, std::atomic<bool>& flag) {
+                            handed.push_back(address);
+                            units_running.push_back(c.values.RunningUnits.load());
+                            take_and_end(c, flag);
+                        });
 
     // The first page without paging keys, then offsets 0, 44 and 88.
     EXPECT_EQ(market.urls(), (std::vector<std::string>{kSearch + "shoes&tab=all", page_url(1),
@@ -193,10 +202,11 @@ TEST_F(ItemSearchHarvest, MallOnlyIsReadWhenTheAddressesAreBuilt) {
         });
         std::vector<Text> handed;
         const size_t labels = memory().writes_to("标签8").size();
-        item_search_harvest(ctx, [&](HarvestContext& c, const Text& a, std::atomic<bool>& flag) {
-            handed.push_back(a);
-            review_address_unit(c, a, flag);
-        });
+        item_search_harvest(ctx,
+                            [&](HarvestContext& c, int, const Text& a, std::atomic<bool>& flag) {
+                                handed.push_back(a);
+                                take_and_end(c, flag);
+                            });
         ASSERT_EQ(rows().size(), 8u);
         const size_t expected = checked_at_end ? 4 : 8;
         EXPECT_EQ(handed.size(), expected);
@@ -234,7 +244,7 @@ TEST_F(ItemSearchHarvest, ReadsNoMorePagesThanTheLimitAndTheCount) {
         const size_t pane_writes = memory().writes_to("pane:7").size();
         const size_t label_writes = memory().writes_to("标签8").size();
 
-        item_search_harvest(ctx);
+        item_search_harvest(ctx, kTakeAndEnd);
 
         std::vector<std::string> urls{kSearch + "shoes&tab=all"};
         for (int p : c.pages_read)
@@ -418,7 +428,7 @@ TEST_F(ItemSearchHarvest, SearchAddressesCarryTheClickParameters) {
         values.SortParameter = c.sales ? "&sort=sale-desc" : "";
         HarvestWorkerControl control;
         control.start = [&](HarvestMode) {
-            item_search_harvest(ctx);
+            item_search_harvest(ctx, kTakeAndEnd);
             return true;
         };
         harvest_button_click(window, values, control);
@@ -442,15 +452,16 @@ TEST_F(ItemSearchHarvest, HandOverWaitsForTheUnitsToFinish) {
         std::atomic<int> busiest{0};
         std::vector<Text> order;
         std::vector<std::jthread> units;
-        item_search_harvest(ctx, [&](HarvestContext& c, const Text& a, std::atomic<bool>& flag) {
-            order.push_back(a);
-            busiest = std::max(busiest.load(), c.values.RunningUnits.load());
-            flag = false;
-            units.emplace_back([&c] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                c.values.RunningUnits.fetch_sub(1);
-            });
-        });
+        item_search_harvest(ctx,
+                            [&](HarvestContext& c, int, const Text& a, std::atomic<bool>& flag) {
+                                order.push_back(a);
+                                busiest = std::max(busiest.load(), c.values.RunningUnits.load());
+                                flag = false;
+                                units.emplace_back([&c] {
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                    c.values.RunningUnits.fetch_sub(1);
+                                });
+                            });
         units.clear();
         EXPECT_EQ(order.size(), 5u);
         EXPECT_EQ(busiest.load(), 1);

@@ -1,0 +1,139 @@
+#include "harvest/review_handover.h"
+
+#include <condition_variable>
+#include <optional>
+#include <system_error>
+
+#include "harvest/text_extract.h"
+#include "runtime/convert.h"
+#include "runtime/stop.h"
+#include "web/http_request_object.h"
+
+namespace {
+
+constexpr std::string_view kHandoverBuyers = "超级列表框1";
+constexpr std::string_view kBuyerMarker = "XXXXXXXXXX_!!";
+
+// Mall answers close with a paginator {"items":N,"lastPage":L,"page":P}; marketplace answers carry
+// "maxPage":M,"currentPageNum":P.
+constexpr ReviewPageMarkers kMallMarkers{"lastPage\":", ",", "page\":", "}"};
+constexpr ReviewPageMarkers kMarketplaceMarkers{"\"maxPage\":", ",", "currentPageNum\":", ","};
+
+}  // namespace
+
+const ReviewPageMarkers& review_page_markers(std::string_view address) {
+    return text_find(address, "/list_detail_rate.htm") != -1 ? kMallMarkers : kMarketplaceMarkers;
+}
+
+// The pages of one address, shared by the units admitted for it.
+struct ReviewHandover::Address {
+    Address(int i, const Text& a, std::atomic<bool>& flag)
+        : index(i), address(a), markers(review_page_markers(a)), handing_over(flag) {}
+
+    // The next page to fetch; 0 when there is none left, a page lacked its marker, or the run
+    // was stopped. While page 1 is out, the number of pages is unknown and the others wait.
+    int take(std::stop_token stop) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, stop, [this] { return ended || last_known || next_page == 1; });
+        if (stop.stop_requested() || ended) return 0;
+        if (last_known && next_page > last_page) return 0;
+        return next_page++;
+    }
+    void answered(int last) {
+        {
+            std::lock_guard lock(mutex);
+            last_page = last;
+            last_known = true;
+        }
+        changed.notify_all();
+    }
+    void end() {
+        {
+            std::lock_guard lock(mutex);
+            ended = true;
+        }
+        changed.notify_all();
+    }
+
+    const int index;
+    const Text address;
+    const ReviewPageMarkers& markers;
+    std::atomic<bool>& handing_over;
+
+    std::mutex mutex;
+    std::condition_variable_any changed;
+    int next_page = 1;
+    int last_page = 0;
+    bool last_known = false;
+    bool ended = false;
+};
+
+ReviewHandover::ReviewHandover(HarvestContext& ctx) : ctx_(ctx), stop_(current_stop_token()) {}
+
+ReviewHandover::~ReviewHandover() {
+    join_units();
+}
+
+void ReviewHandover::admit(int index, const Text& address, std::atomic<bool>& handing_over) {
+    if (!current_ || current_->index != index) {
+        // The frame lets every unit of an address end before it hands over the next one.
+        join_units();
+        current_ = std::make_shared<Address>(index, address, handing_over);
+    }
+    try {
+        units_.emplace_back([this, a = current_] { unit(a); });
+    } catch (const std::system_error&) {
+        // Without a thread the unit has nothing to run on; give its place back so the frame
+        // goes on instead of waiting for ever.
+        handing_over.store(false);
+        ctx_.values.RunningUnits.fetch_sub(1);
+    }
+}
+
+void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
+    set_current_stop_token(stop_);
+    {
+        std::optional<HttpRequestObject> http;  // made once there is a page to fetch
+        for (int page = a->take(stop_); page > 0; page = a->take(stop_)) {
+            if (!http) http.emplace();
+            Text url = a->address + to_text(page);
+            http->Open("GET", url);
+            http->Send();
+            const Text answer = http->ResponseBodyText();
+            if (current_run_stopped()) break;
+            // A throttled or failed answer ends the address rather than being asked for again.
+            if (text_find(answer, a->markers.last_start) == -1) {
+                a->end();
+                break;
+            }
+            const int last =
+                to_int(extract_between(answer, a->markers.last_start, a->markers.last_end));
+            const int current =
+                to_int(extract_between(answer, a->markers.current_start, a->markers.current_end));
+            list_buyers(answer);
+            a->answered(last);
+            if (current >= last) break;
+        }
+    }
+    // The flag first: once RunningUnits drops the frame may move on and the flag go with it.
+    a->handing_over.store(false);
+    ctx_.values.RunningUnits.fetch_sub(1);
+}
+
+void ReviewHandover::list_buyers(const Text& answer) {
+    const std::vector<Text> ids = unique_texts(extract_all_between(answer, kBuyerMarker, "-"));
+    if (ids.empty()) return;
+    std::lock_guard lock(rows_mutex_);
+    if (current_run_stopped()) return;
+    std::vector<std::vector<Text>> rows;
+    rows.reserve(ids.size());
+    for (const Text& id : ids)
+        rows.push_back({to_text(++listed_), id});
+    ctx_.window.append_rows(kHandoverBuyers, rows);
+}
+
+void ReviewHandover::join_units() {
+    for (std::thread& t : units_)
+        if (t.joinable()) t.join();
+    units_.clear();
+}

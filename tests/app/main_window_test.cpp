@@ -410,12 +410,6 @@ TEST(Startup, GlobalCleanupRunsItsStepsOnceInOrder) {
     EXPECT_EQ(ran, (std::vector<int>{1, 2}));
 }
 
-TEST(Startup, ProgramStateIsOneObject) {
-    EXPECT_EQ(&program_state(), &program_state());
-    EXPECT_TRUE(program_state().values.SortParameter.empty());
-    EXPECT_EQ(program_state().OutputFile, 0);
-}
-
 TEST(Startup, SandboxIsTurnedOffOnlyForRoot) {
     // main() ran prepare_platform() before the application object existed.
     const bool root = geteuid() == 0;

@@ -59,6 +59,8 @@ Page3Reporting report_each_row_once(Window& window, AppState& state, Page3Task t
     Page3Reporting reporting;
     reporting.task = [&window, &state, task = std::move(task), claims](int row) {
         if (task) task(window, state, row);
+        // An abandoned task leaves its row to the overrun routine, which empties column 2 first.
+        if (current_run_stopped()) return;
         if (claims->claim(row)) report_row(state, row);
     };
     reporting.on_overrun = [&window, &state, claims](int row) {

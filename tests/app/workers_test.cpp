@@ -360,9 +360,14 @@ TEST_F(Page3Run, RunStartedWhileTheLastOneEndsKeepsItsOutput) {
     std::filesystem::remove(program_output);
     fill_names(1);
     Gate busy;
-    ASSERT_TRUE(state().pool.Create(
-        1, [&](int) { busy.wait(); }, 0));
+    std::atomic<bool> taken{false};
+    const auto hold = [&](int) {
+        taken = true;
+        busy.wait();
+    };
+    ASSERT_TRUE(state().pool.Create(1, hold, 0));
     ASSERT_TRUE(state().pool.Post(0));  // keeps the ending pool's worker from leaving at once
+    ASSERT_TRUE(pump_until([&] { return taken.load(); }));
     QTimer::singleShot(30, [&] {
         state().hooks.page3_task = [](Window& w, AppState&, int row) {
             w.set_cell(kNames, row, 2, "new");

@@ -17,8 +17,9 @@ Page3Task member_id_task();
 void install_page3_run(AppState& state);
 
 // The pool routines of one run over `rows` rows. The first report of a row wins, whether it comes
-// from its finished task or from the pool after abandoning it; a claimed report is delivered even
-// when the task is abandoned in between, so no row is lost and none counts twice.
+// from its finished task or from the pool after abandoning it (an abandoned task leaves its row to
+// the pool); a claimed report is delivered even when the task is abandoned in between, so no row
+// is lost and none counts twice.
 struct Page3Reporting {
     ThreadPool::Task task;        // runs the row's task, then reports the row
     ThreadPool::Task on_overrun;  // the row's task was abandoned: column 2 emptied, row reported

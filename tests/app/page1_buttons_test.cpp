@@ -187,26 +187,6 @@ TEST_F(Page1Buttons, ExportFilesByteForByte) {
     }
 }
 
-TEST_F(Page1Buttons, ExportsReplaceAnOldFileAndShowNothingWhenNotWritten) {
-    fill(kItems, {{"1", "//a.test/x"}});
-    fill(kCollected, {{"1", "buyer"}});
-    const fs::path old_file = dir_ / "old.txt";
-    for (const char* button : {"按钮2", "按钮4"}) {
-        std::ofstream(old_file, std::ios::binary) << std::string(100, 'z');
-        answer(old_file);
-        click(button);
-        EXPECT_EQ(read(old_file)->find('z'), std::string::npos) << button << ": not replaced";
-
-        const size_t before = messages().size();
-        answer(std::nullopt);  // cancelled
-        click(button);
-        answer(dir_ / "missing" / "dir" / "x.txt");  // cannot be written
-        click(button);
-        EXPECT_EQ(messages().size(), before) << button;
-        EXPECT_FALSE(fs::exists(dir_ / "missing")) << button;
-    }
-}
-
 TEST_F(Page1Buttons, UrlProcessingAppendsTheAddressesAndCountsThem) {
     harvest_items(2, 4);
     fill(kUrls, {{"kept-a"}, {"kept-b"}});

@@ -37,12 +37,4 @@ TEST(NormaliseAddress, GivesSchemelessAddressesHttp) {
         EXPECT_EQ(normalise_address(c.address), c.expected) << c.address;
 }
 
-TEST(NormaliseAddress, IsStableWhenAppliedTwice) {
-    const char* addresses[] = {"//a.test/x", "b.test/y", "https://c.test/", "/p", ""};
-    for (const char* address : addresses) {
-        const Text once = normalise_address(address);
-        EXPECT_EQ(normalise_address(once), once) << address;
-    }
-}
-
 }  // namespace

@@ -2,21 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <future>
-#include <memory>
-#include <mutex>
-#include <stop_token>
-#include <thread>
-
 #include "runtime/gbk.h"
-#include "runtime/stop.h"
 #include "tests/support/marketplace.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(MemberLookup, AddressCarriesTheNamePercentEncoded) {
     HostSettings hosts;
@@ -115,36 +104,6 @@ TEST_F(MemberLookupOnLoopback, OtherAnswersAtTheAddressAreNotIds) {
         market_.set_answer(member_lookup_address(hosts_, c.name), c.body);
         EXPECT_EQ(lookup_member_id(hosts_, c.name), "") << c.name;
     }
-}
-
-TEST_F(MemberLookupOnLoopback, StoppedRunAbortsAStalledLookup) {
-    // Shared with the server's connection thread, which may still hold it after the test body.
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool open = false;
-    };
-    auto gate = std::make_shared<Gate>();
-    market_.set_before_answer([gate](const std::string&) {
-        std::unique_lock lock(gate->mutex);
-        gate->cv.wait_for(lock, 10s, [&] { return gate->open; });
-    });
-    std::stop_source stop;
-    auto lookup = std::async(std::launch::async, [&] {
-        set_current_stop_token(stop.get_token());
-        return lookup_member_id(hosts_, "alice");
-    });
-    ASSERT_TRUE(market_.wait_for_requests(1));
-    const auto stopped_at = std::chrono::steady_clock::now();
-    stop.request_stop();
-    ASSERT_EQ(lookup.wait_for(5s), std::future_status::ready) << "the lookup did not abort";
-    EXPECT_LT(std::chrono::steady_clock::now() - stopped_at, 5s);
-    EXPECT_EQ(lookup.get(), "");
-    {
-        std::lock_guard lock(gate->mutex);
-        gate->open = true;
-    }
-    gate->cv.notify_all();
 }
 
 }  // namespace

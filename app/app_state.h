@@ -1,6 +1,7 @@
 #pragma once
 // Everything program-wide that the window's operations share: the harvest values, the host
 // settings, the output file and the run machinery.
+#include <filesystem>
 #include <functional>
 
 #include "app/feedback.h"
@@ -27,8 +28,10 @@ struct HarvestHooks {
 struct AppState {
     ProgramValues values;
     HostSettings hosts;
-    int OutputFile = 0;     // file number of "淘宝买家.txt", 0 when closed
-    int PoolDoneCount = 0;  // rows of the page-3 run reported so far
+    int OutputFile = 0;                // file number of "淘宝买家.txt", 0 when closed
+    std::filesystem::path OutputPath;  // where a later page-3 run reopens it
+    int PoolDoneCount = 0;             // rows of the page-3 run reported so far
+    int PoolRowCount = 0;              // rows posted by the page-3 run in progress
     WorkerHandleTable WorkerHandles;
     ThreadPool pool;
     FileDialog file_dialog;         // 通用对话框1

@@ -1,5 +1,7 @@
 #include "app/feedback.h"
 
+#include <algorithm>
+
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -21,6 +23,8 @@ constexpr const char* kNameList = "超级列表框";
 constexpr const char* kProgressLabel = "标签15";
 constexpr const char* kWorkerCountEdit = "编辑框2";
 constexpr int kIdColumn = 2;
+// More pool threads than this only queue on the same two cores and the same server.
+constexpr int kMaxPage3Workers = 256;
 
 Text progress_caption(int done, int total) {
     return to_text(done) + "/" + to_text(total);
@@ -50,7 +54,9 @@ FeedbackRaiser make_feedback_raiser(QObject* target,
 void handle_feedback(Window& window, AppState& state, int code, int row) {
     if (code != kFeedbackRowDone) return;
     ++state.PoolDoneCount;
-    const int total = window.row_count(kNameList);
+    // The total is the run's own: an import during the run must neither end it early nor keep it
+    // open for good.
+    const int total = state.PoolRowCount > 0 ? state.PoolRowCount : window.row_count(kNameList);
     window.set_text(kProgressLabel, progress_caption(state.PoolDoneCount, total));
     if (state.OutputFile != 0) {
         // One write per line, so a line is never split by another writer of the file.
@@ -60,6 +66,7 @@ void handle_feedback(Window& window, AppState& state, int code, int row) {
     }
     if (state.PoolDoneCount >= total) {
         state.PoolDoneCount = 0;
+        state.PoolRowCount = 0;
         // The file is closed before the pool's wait, in which the window handles events: a run
         // started meanwhile reopens it instead of having it closed under its feet afterwards.
         if (state.OutputFile != 0) file_close(state.OutputFile);
@@ -73,10 +80,10 @@ bool start_page3_run(Window& window, AppState& state, Page3Task task, int time_l
     const int rows = window.row_count(kNameList);
     if (rows <= 0) return false;  // nothing would ever report, and the pool would never end
     if (state.OutputFile == 0)
-        state.OutputFile = file_open(output_file_path(program_directory()), 6,
-                                     1);  // keeps what earlier runs wrote
+        state.OutputFile = file_open(state.OutputPath, 6, 1);  // keeps what earlier runs wrote
     state.PoolDoneCount = 0;
-    const int workers = to_int(window.text(kWorkerCountEdit));
+    state.PoolRowCount = rows;
+    const int workers = std::min(to_int(window.text(kWorkerCountEdit)), kMaxPage3Workers);
     // Every row reports once, an overrunning one too, so the run always ends.
     Page3Reporting reporting = report_each_row_once(window, state, std::move(task), rows);
     const bool created = state.pool.Create(workers, std::move(reporting.task), time_limit_ms,

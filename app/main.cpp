@@ -3,6 +3,7 @@
 
 #include "app/app_state.h"
 #include "app/bindings.h"
+#include "app/harvest_wiring.h"
 #include "app/login_page.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -18,9 +19,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     MainWindow window(state,
                       [&state](QWidget* parent) { return create_login_page(parent, state.hosts); });
+    state.OutputPath = output_file_path(program_directory());
     state.OutputFile = open_output_file(program_directory());
     register_window_services(window);
     end_on_close(window);
+    plug_harvests(state);
     bind_actions(window, state);
     window.show();
     end_program(app.exec());

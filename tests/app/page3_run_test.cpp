@@ -75,8 +75,9 @@ protected:
         dir_ = fs::temp_directory_path() / ("zembra_page3_lookup_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        // Where the program reopens its output file for a later run.
-        output_ = output_file_path(program_directory());
+        // Where the program reopens its output file for a later run; each test process has its own.
+        output_ = dir_ / output_file_path({}).filename();
+        state().OutputPath = output_;
         fs::remove(output_);
         file_close(state().OutputFile);
         state().OutputFile = file_open(output_, 4, 1);

@@ -221,6 +221,7 @@ protected:
             std::filesystem::temp_directory_path() / ("zembra_page3_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
         path_ = dir_ / "out.txt";
+        state().OutputPath = path_;
         state().OutputFile = file_open(path_, 4, 1);
         ASSERT_NE(state().OutputFile, 0);
     }
@@ -272,6 +273,24 @@ TEST_F(Page3Run, TwentyRowsEndAtTwentyOfTwentyInReportOrder) {
     EXPECT_EQ(state().OutputFile, 0) << "the output file was not closed";
     EXPECT_EQ(state().PoolDoneCount, 0);
     EXPECT_EQ(ops().cell(kNames, 7, 2), "id7");
+}
+
+TEST_F(Page3Run, RowsImportedDuringARunNeitherEndItEarlyNorKeepItOpen) {
+    fill_names(3);
+    Gate release;
+    state().hooks.page3_task = [&](Window& w, AppState&, int row) {
+        release.wait();
+        w.set_cell(kNames, row, 2, "id" + to_text(row));
+    };
+    click(kPage3Button);
+    ASSERT_TRUE(state().pool.IsCreated());
+    ops().append_rows(kNames, {{"4", "late"}, {"5", "later"}});
+    release.release();
+    ASSERT_TRUE(pump_until([&] { return !state().pool.IsCreated(); }, 20s));
+    EXPECT_EQ(ops().text(kProgress), "3/3");
+    EXPECT_EQ(state().OutputFile, 0);
+    Text lines = output();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
 }
 
 TEST_F(Page3Run, OtherCodesChangeNothing) {
@@ -332,7 +351,7 @@ TEST_F(Page3Run, StartIsRefusedWhenNothingCouldEndTheRun) {
 }
 
 TEST_F(Page3Run, ASecondRunAppendsToTheOutputFileAgain) {
-    const std::filesystem::path program_output = output_file_path(program_directory());
+    const std::filesystem::path program_output = path_;
     std::filesystem::remove(program_output);
     file_close(state().OutputFile);
     state().OutputFile = file_open(program_output, 4, 1);
@@ -356,7 +375,7 @@ TEST_F(Page3Run, ASecondRunAppendsToTheOutputFileAgain) {
 // The end of a run waits for the pool while the window handles events; a run started in that wait
 // must find the output file open for it, not have it closed afterwards.
 TEST_F(Page3Run, RunStartedWhileTheLastOneEndsKeepsItsOutput) {
-    const std::filesystem::path program_output = output_file_path(program_directory());
+    const std::filesystem::path program_output = path_;
     std::filesystem::remove(program_output);
     fill_names(1);
     Gate busy;

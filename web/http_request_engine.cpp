@@ -278,7 +278,9 @@ Text HttpRequestEngine::send(std::optional<std::string> body) {
 void HttpRequestEngine::finish(Response response, Text error) {
     {
         std::lock_guard lock(mutex_);
-        response_ready_ = response.status > 0;
+        // A transfer that failed part-way gives no response: a cut-off page must not pass for a
+        // whole one (a review page still holding its page marker would lose its later buyers).
+        response_ready_ = response.status > 0 && error.empty();
         response_ = std::move(response);
         send_error_ = std::move(error);
         phase_ = Phase::Done;

@@ -28,8 +28,10 @@ std::pair<HttpRequestEngine::Response, Text> HttpRequestEngine::transfer(
     // Resolve and connect together bound curl's connect phase; the longer of send and receive is
     // how long the transfer may go without a byte moving either way.
     TransferLimits limits = transfer_limits();
-    const int connect_ms = std::max(job.timeouts.resolve, 0) + std::max(job.timeouts.connect, 0);
-    const int idle_ms = std::max(job.timeouts.send, job.timeouts.receive);
+    // In 64 bits: "no limit" callers pass INT_MAX, and the sum must not wrap to a 1 ms limit.
+    const long long connect_ms =
+        std::max<long long>(job.timeouts.resolve, 0) + std::max<long long>(job.timeouts.connect, 0);
+    const long long idle_ms = std::max<long long>(job.timeouts.send, job.timeouts.receive);
     limits.connect_timeout =
         job.timeouts.connect > 0 ? std::chrono::milliseconds(connect_ms) : kUnlimited;
     limits.idle_timeout = idle_ms > 0 ? std::chrono::milliseconds(idle_ms) : kUnlimited;

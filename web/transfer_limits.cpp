@@ -47,6 +47,8 @@ void set_transfer_limits(TransferLimits limits) {
 
 void apply_transfer_limits(CURL* easy, const TransferLimits& limits) {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // A Stop or a time-out during a hung name lookup must not wait for the resolver thread.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(std::max<long long>(1, limits.connect_timeout.count())));
     // Backstop in whole seconds; perform_transfer enforces the exact idle time.

@@ -154,12 +154,9 @@ Bytes WebRequest(std::string_view url) {
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(h, CURLOPT_USERAGENT, kWebRequestAgent);
     curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-    // Pages are always read live: no cache in between is asked to answer.
+    // Exactly one Accept and the agent; nothing is cached on this side, so no cache header either.
     CurlSlist headers(curl_slist_append(nullptr, "Accept: */*"));
-    if (headers) {
-        curl_slist* tail = curl_slist_append(headers.get(), "Pragma: no-cache");
-        if (tail) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    }
+    if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     if (!parts->user.empty() || !parts->password.empty()) {
         curl_easy_setopt(h, CURLOPT_USERNAME, parts->user.c_str());
         curl_easy_setopt(h, CURLOPT_PASSWORD, parts->password.c_str());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <optional>
 #include <stop_token>
@@ -542,7 +543,7 @@ TEST_F(HttpRequestObjectTest, FailuresGiveEmptyValuesAndAnErrorText) {
     EXPECT_EQ(o.ResponseBodyText(), "back");
 }
 
-TEST_F(HttpRequestObjectTest, StalledOrBrokenResponsesKeepWhatArrived) {
+TEST_F(HttpRequestObjectTest, StalledOrBrokenResponsesGiveNoResponse) {
     HttpResponse stall = HttpResponse::text("0123456789");
     stall.mode = HttpResponse::Mode::Stall;
     stall.close_after = 4;
@@ -557,11 +558,12 @@ TEST_F(HttpRequestObjectTest, StalledOrBrokenResponsesKeepWhatArrived) {
     get(o, "/stall");
     EXPECT_LT(ms_since(start), 5000);
     EXPECT_NE(o.LastError().find("timed out"), Text::npos) << o.LastError();
-    EXPECT_EQ(o.Status(), 200);
-    EXPECT_EQ(o.ResponseBodyText(), "0123");
+    EXPECT_EQ(o.Status(), 0);
+    EXPECT_EQ(o.ResponseBodyText(), "");
 
     get(o, "/drop");
-    EXPECT_EQ(o.ResponseBodyText(), "0123");
+    EXPECT_FALSE(o.LastError().empty());
+    EXPECT_EQ(o.ResponseBodyText(), "");
 }
 
 TEST_F(HttpRequestObjectTest, StopTokenEndsAStalledSendAtOnce) {
@@ -678,13 +680,24 @@ TEST_F(HttpRequestObjectTest, CredentialsAnswerTheServersChallenge) {
     EXPECT_NE(o.LastError().find("flags"), Text::npos);
 }
 
-TEST_F(HttpRequestObjectTest, BodyBeyondTheCapKeepsItsPrefix) {
+// Like any broken transfer, a body over the cap is a failed request: no response, an error text.
+TEST_F(HttpRequestObjectTest, BodyBeyondTheCapFailsTheRequest) {
     const size_t cap = HttpRequestEngine::kBodyCap;
     server.set_route("/huge", HttpResponse::text(std::string(cap + 4096, 'z')));
     HttpRequestObject o;
     get(o, "/huge");
-    EXPECT_EQ(o.ResponseBody().size(), cap);
     EXPECT_NE(o.LastError().find("64 MiB"), Text::npos) << o.LastError();
+    EXPECT_TRUE(o.ResponseBody().empty());
+    EXPECT_EQ(o.Status(), 0);
+}
+
+// "No limit" written as the largest time-outs must not wrap into a limit that fails every request.
+TEST_F(HttpRequestObjectTest, LargestTimeoutsStillFetch) {
+    server.set_route("/p", HttpResponse::text("body"));
+    HttpRequestObject o;
+    o.SetTimeouts(INT_MAX, INT_MAX, INT_MAX, INT_MAX);
+    get(o, "/p");
+    EXPECT_EQ(o.ResponseBodyText(), "body") << o.LastError();
 }
 
 }  // namespace

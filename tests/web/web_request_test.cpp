@@ -218,7 +218,7 @@ TEST_F(WebRequestTest, RequestOnTheWire) {
         EXPECT_EQ(r.count("User-Agent"), 1);
         EXPECT_EQ(r.header("User-Agent"), "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)");
         EXPECT_EQ(r.header("Host"), "127.0.0.1:" + std::to_string(server.port()));
-        EXPECT_EQ(r.header("Pragma"), "no-cache");
+        EXPECT_EQ(r.count("Pragma"), 0);
         EXPECT_EQ(r.count("Cookie"), 0);
         EXPECT_EQ(r.count("Accept-Encoding"), 0);  // bytes arrive as the server sent them
     }

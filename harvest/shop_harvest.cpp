@@ -45,13 +45,12 @@ ShopPatterns kind_b_patterns() {
     return p;
 }
 
-// Adds group 1 of every match, in order; counts in pane 5 when asked. False once stopped.
-bool add_links(Window& window, const std::vector<SearchResult>& results, std::string_view page,
-               bool show_count) {
+// Adds group 1 of every match, in order, with the entry count in pane 5. False once stopped.
+bool add_links(Window& window, const std::vector<SearchResult>& results, std::string_view page) {
     for (const SearchResult& result : results) {
         if (current_run_stopped()) return false;
         window.add_item(kPageList, search_result_text(result, page, 1));
-        if (show_count) window.set_pane(kCountPane, to_text(window.item_count(kPageList)));
+        window.set_pane(kCountPane, to_text(window.item_count(kPageList)));
     }
     return true;
 }
@@ -70,7 +69,7 @@ bool harvest_shop(HarvestContext& ctx, regex& re, const Text& shop) {
     if (results.empty()) {
         regex_create(re, patterns.items);
         results = regex_search_all(re, first);
-        return add_links(ctx.window, results, first, false);
+        return add_links(ctx.window, results, first);
     }
     const long long total = to_int(search_result_text(results.front(), first, 1));
     for (long long page = 1; page <= total; ++page) {
@@ -78,7 +77,7 @@ bool harvest_shop(HarvestContext& ctx, regex& re, const Text& shop) {
         const Text body = to_text(WebRequest(listing + to_text(page)));
         regex_create(re, patterns.items);
         results = regex_search_all(re, body);
-        if (!add_links(ctx.window, results, body, true)) return false;
+        if (!add_links(ctx.window, results, body)) return false;
     }
     return true;
 }

@@ -3,20 +3,13 @@
 #include <algorithm>
 
 #include "runtime/services.h"
-#include "runtime/stop.h"
 
-namespace {
-// Waits in short steps so a stopped run leaves promptly.
-void wait_stoppable(long long ms) {
-    const std::uint32_t start = tick_ms();
-    while (!current_run_stopped()) {
-        const long long elapsed = static_cast<std::uint32_t>(tick_ms() - start);
-        if (elapsed >= ms) break;
-        wait_pumping(std::min<long long>(ms - elapsed, 50));
-    }
+// wait_pumping keeps the window thread's messages handled and ends early for a stopped run.
+void RealSleeper::wait(int ms) {
+    wait_pumping(ms);
 }
-}  // namespace
 
-void RealSleeper::wait(int ms) { wait_stoppable(ms); }
-
-void ScaledSleeper::wait(int ms) { wait_stoppable(ms / divisor_); }
+// A wait never shrinks to nothing, so a sped-up polling loop still yields the processor.
+void ScaledSleeper::wait(int ms) {
+    wait_pumping(ms > 0 ? std::max(1, ms / divisor_) : 0);
+}

@@ -51,34 +51,13 @@ MessageBoxSlot& message_box_slot() {
     return *instance;
 }
 
-struct SleeperSlot {
-    std::mutex mutex;
-    std::function<void(long long)> sleeper;
-};
-
-SleeperSlot& sleeper_slot() {
-    static SleeperSlot* instance = new SleeperSlot;  // outlives threads still running at exit
-    return *instance;
-}
-
-std::function<void(long long)> current_sleeper() {
-    std::lock_guard lock(sleeper_slot().mutex);
-    return sleeper_slot().sleeper;
-}
-
 thread_local std::uint32_t random_state = 1;
 std::atomic<std::uint32_t> seed_offset{0};
 
 }  // namespace
 
-void set_sleeper(std::function<void(long long ms)> sleeper) {
-    std::lock_guard lock(sleeper_slot().mutex);
-    sleeper_slot().sleeper = std::move(sleeper);
-}
-
 void sleep_ms(long long ms) {
     ms = std::max(ms, 0LL);
-    if (auto sleeper = current_sleeper()) return sleeper(ms);
     sleep_stoppable(std::chrono::milliseconds(ms));
 }
 
@@ -100,10 +79,6 @@ void wait_pumping(long long ms) {
         return;
     }
     // Pending messages are handled at least once, even for a zero wait.
-    if (auto sleeper = current_sleeper()) {
-        pump(0);
-        return sleeper(std::max(ms, 0LL));
-    }
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0LL));
     while (true) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());

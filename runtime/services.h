@@ -16,9 +16,6 @@ void wait_pumping(long long ms);
 // on its own thread; an empty function removes it.
 void register_message_pump(std::function<void(int max_ms)> pump);
 std::uint32_t tick_ms();
-// Test seam: while set, every sleep_ms and wait_pumping hands its duration (ms >= 0) to the sleeper
-// instead of waiting (wait_pumping still handles pending messages once). Empty restores real waits.
-void set_sleeper(std::function<void(long long ms)> sleeper);
 
 void random_seed(std::optional<std::uint32_t> seed = std::nullopt);
 int random_int(long long min = 0, long long max = 2147483647);

@@ -100,18 +100,6 @@ TEST(Sleep, WaitsAndStopEndsLongWaits) {
     }
 }
 
-TEST(Sleep, SleeperSeamTakesEveryWait) {
-    std::vector<long long> asked;
-    set_sleeper([&](long long ms) { asked.push_back(ms); });
-    const auto start = Clock::now();
-    sleep_ms(360000);
-    sleep_ms(-5);
-    wait_pumping(1000);
-    set_sleeper({});
-    EXPECT_EQ(asked, (std::vector<long long>{360000, 0, 1000}));
-    EXPECT_LT(elapsed_ms(start), 10000);
-}
-
 TEST(WaitPumping, PumpsOnlyOnRegisteringThread) {
     std::atomic<int> calls{0}, largest{-1};
     register_message_pump([&](int max_ms) {

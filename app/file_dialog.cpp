@@ -34,7 +34,12 @@ std::string qt_name_filter(const Text& filter) {
         for (char& c : patterns)
             if (c == ';') c = ' ';
         if (!result.empty()) result += ";;";
-        result += parts[i] + " (" + patterns + ")";
+        // "文本文件(*.txt)" already shows its patterns; Qt reads them from the last parentheses.
+        const std::string shown = "(" + patterns + ")";
+        const bool has_patterns =
+            parts[i].size() >= shown.size() &&
+            parts[i].compare(parts[i].size() - shown.size(), shown.size(), shown) == 0;
+        result += has_patterns ? parts[i] : parts[i] + " " + shown;
     }
     return result;
 }

@@ -14,10 +14,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-#if defined(__unix__)
-#include <unistd.h>
-#endif
-
 #include "app/cookie_bridge.h"
 #include "web/host_settings.h"
 
@@ -148,13 +144,6 @@ private:
 
 QWidget* create_login_page(QWidget* parent, const HostSettings& settings) {
     return new LoginPage(parent, settings);
-}
-
-void prepare_login_browser() {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-#if defined(__unix__)
-    if (::geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-#endif
 }
 
 QString find_browser_process() {

@@ -11,10 +11,6 @@ struct HostSettings;
 // the control shows a text saying so in the view's place.
 QWidget* create_login_page(QWidget* parent, const HostSettings& settings);
 
-// What the browser needs before the QApplication exists: shared GL contexts, and, only when the
-// process runs as root, the Chromium sandbox off (Chromium refuses to start as root with it on).
-void prepare_login_browser();
-
 // Where the browser's helper program is, looked up the way Qt WebEngine does; empty when absent
 // (Qt WebEngine would abort the whole program then).
 QString find_browser_process();

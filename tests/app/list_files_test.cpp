@@ -281,7 +281,7 @@ TEST(QtNameFilter, PairsBecomeQtFilters) {
         const char* qt;
     } cases[] = {
         {"TXT文件|*.txt", "TXT文件 (*.txt)"},
-        {"文本文件(*.txt)|*.txt", "文本文件(*.txt) (*.txt)"},
+        {"文本文件(*.txt)|*.txt", "文本文件(*.txt)"},
         {"Text|*.txt|All|*.*", "Text (*.txt);;All (*.*)"},
         {"Lists|*.txt;*.csv", "Lists (*.txt *.csv)"},
         {"Only a name", "Only a name (*)"},

@@ -19,6 +19,7 @@
 
 #include "app/cookie_bridge.h"
 #include "app/login_page.h"
+#include "app/startup.h"
 #include "tests/support/http_server.h"
 #include "web/cookie_store.h"
 #include "web/host_settings.h"
@@ -305,7 +306,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
                 "--disable-gpu --disable-background-networking --disable-component-update");
-    prepare_login_browser();
+    prepare_platform();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

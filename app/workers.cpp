@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "harvest/review_harvest.h"
 #include "harvest/window.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
@@ -134,14 +135,9 @@ namespace {
 void review_worker(Window& window, AppState& state, const ReviewHarvest& harvest) {
     ReviewRowHarvest row_harvest = harvest(window, state);
     if (!row_harvest) return;
-    auto& cursor = state.values.ReviewCursor;
     while (state.values.ReviewRunFlag.load() != 0) {
-        // Claim row `claimed`: the cursor moves past it in one step, so no other worker gets it.
-        int claimed = cursor.load();
-        while (true) {
-            if (claimed + 1 > window.row_count(kUrlList)) return;
-            if (cursor.compare_exchange_weak(claimed, claimed + 1)) break;
-        }
+        const int claimed = claim_review_row(window, state.values);
+        if (claimed < 0) return;
         if (!row_harvest(window.cell(kUrlList, claimed, 0), claimed)) return;
     }
 }

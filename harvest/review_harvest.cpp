@@ -157,17 +157,16 @@ Outcome marketplace_branch(HarvestContext& ctx, HttpRequestObject& http, const T
     return Outcome::NextRow;
 }
 
-// Takes the next URL row and advances the cursor in one step; -1 when the list is used up.
-int claim_row(HarvestContext& ctx) {
-    const int rows = ctx.window.row_count(kReviewUrlList);
-    int cursor = ctx.values.ReviewCursor.load();
+}  // namespace
+
+int claim_review_row(Window& window, ProgramValues& values) {
+    const int rows = window.row_count(kReviewUrlList);
+    int cursor = values.ReviewCursor.load();
     do {
         if (cursor + 1 > rows) return -1;
-    } while (!ctx.values.ReviewCursor.compare_exchange_weak(cursor, cursor + 1));
+    } while (!values.ReviewCursor.compare_exchange_weak(cursor, cursor + 1));
     return cursor;
 }
-
-}  // namespace
 
 Text review_item_id(std::string_view url) {
     Text id = extract_between(url, "id=", "&");
@@ -178,7 +177,7 @@ Text review_item_id(std::string_view url) {
 void review_worker(HarvestContext& ctx) {
     HttpRequestObject http;
     while (ctx.values.ReviewRunFlag.load() != 0 && !current_run_stopped()) {
-        const int c = claim_row(ctx);
+        const int c = claim_review_row(ctx.window, ctx.values);
         if (c < 0) break;
         const Text url = ctx.window.cell(kReviewUrlList, c, 0);
         ctx.window.set_text(kReviewUrlLabel,

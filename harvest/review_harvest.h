@@ -22,3 +22,7 @@ Text review_item_id(std::string_view url);
 // One worker, run on its own thread while ReviewRunFlag is set. It ends when the URL list is used
 // up, at an address without an item ID (after telling the user), or when its run is stopped.
 void review_worker(HarvestContext& ctx);
+
+// Takes the next row of the URL list 超级列表框2_URL and advances ReviewCursor past it in one
+// atomic step, so no two workers get the same row; -1 when the list is used up.
+int claim_review_row(Window& window, ProgramValues& values);

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
 #include "app/app_state.h"
 #include "app/feedback.h"
@@ -19,8 +20,16 @@ namespace {
 void on_click(MainWindow& main, const char* name, std::function<void()> action) {
     auto* button = main.findChild<QAbstractButton*>(QString::fromUtf8(name));
     if (!button) return;
+    // An import handles window events between its batches; a second click of the same button in
+    // that time would open another dialog and mix two files' rows, so it is ignored.
+    auto running = std::make_shared<bool>(false);
     QObject::connect(button, &QAbstractButton::clicked, &main,
-                     [action = std::move(action)] { action(); });
+                     [action = std::move(action), running] {
+                         if (*running) return;
+                         *running = true;
+                         action();
+                         *running = false;
+                     });
 }
 
 }  // namespace

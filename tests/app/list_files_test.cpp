@@ -1,6 +1,8 @@
 // The list files byte for byte, through the window's buttons with the file dialog answered here.
 #include "app/list_files.h"
 
+#include <QTimer>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -110,6 +112,22 @@ TEST_F(ListFiles, ImportUrlsAddsToTheRowsThereAndCancelAddsNothing) {
     answer(dir_ / "missing.txt");
     click("按钮2_导入");
     EXPECT_EQ(ops().row_count(kUrls), 4) << "a missing file added rows";
+}
+
+// The import handles events between its batches; a click on the button meanwhile is not a second
+// import mixing its rows into the first.
+TEST_F(ListFiles, ClickDuringAnImportStartsNoSecondOne) {
+    std::string bytes;
+    for (int i = 0; i < 20000; ++i)
+        bytes += "u" + std::to_string(i) + "\r\n";
+    answer(write("many.txt", bytes));
+    QTimer::singleShot(0, [this] { click("按钮2_导入"); });
+    click("按钮2_导入");
+    pump_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(shown_, 1);
+    const Rows rows = column(kUrls, 0);
+    ASSERT_EQ(rows.size(), 20000u);
+    EXPECT_EQ(rows.back(), "u19999");
 }
 
 TEST_F(ListFiles, ClearUrlsEmptiesTheListAndRewindsTheReviewCursor) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/stop.h"
+#include "tests/support/gate.h"
 
 namespace {
 
@@ -41,24 +42,6 @@ int thread_count() {
 long long ms_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-// A gate the test opens; tasks wait at it.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = false;
-    void release() {
-        {
-            std::lock_guard lock(mutex);
-            open = true;
-        }
-        cv.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(mutex);
-        cv.wait_for(lock, 10s, [&] { return open; });
-    }
-};
 
 // Values seen by the tasks, thread-safe.
 struct Seen {

@@ -15,6 +15,7 @@
 #include "runtime/files.h"
 #include "runtime/stop.h"
 #include "tests/app/bound_window_fixture.h"
+#include "tests/support/gate.h"
 
 namespace {
 
@@ -27,23 +28,6 @@ constexpr const char* kHarvestButton = "按钮_采集";
 constexpr const char* kReviewButton = "按钮3_批量获取";
 constexpr const char* kPage3Button = "按钮5";
 constexpr const char* kProgress = "标签15";
-
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = false;
-    void release() {
-        {
-            std::lock_guard lock(mutex);
-            open = true;
-        }
-        cv.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(mutex);
-        cv.wait_for(lock, 10s, [&] { return open; });
-    }
-};
 
 class Workers : public BoundWindow {};
 

@@ -533,22 +533,8 @@ std::string Marketplace::marketplace_reviews(const std::string& query) {
                                ",\"comments\":[" + list + "]}");
 }
 
-ProxyEnvironment::ProxyEnvironment(const std::string& proxy_url) {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) {
-        const char* old = std::getenv(name);
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    }
-    ::setenv("http_proxy", proxy_url.c_str(), 1);
-    ::setenv("HTTP_PROXY", proxy_url.c_str(), 1);
-    ::unsetenv("no_proxy");
-    ::unsetenv("NO_PROXY");
-}
-
-ProxyEnvironment::~ProxyEnvironment() {
-    for (const auto& [name, value] : saved_) {
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-}
+ProxyEnvironment::ProxyEnvironment(const std::string& proxy_url)
+    : http_proxy_("http_proxy", proxy_url.c_str()),
+      http_proxy_upper_("HTTP_PROXY", proxy_url.c_str()),
+      no_proxy_("no_proxy", nullptr),
+      no_proxy_upper_("NO_PROXY", nullptr) {}

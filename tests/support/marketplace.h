@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/http_server.h"
+#include "tests/support/scoped_env.h"
 #include "web/host_settings.h"
 
 // The fake host names the marketplace answers for.
@@ -162,12 +163,11 @@ class ProxyEnvironment {
 public:
     explicit ProxyEnvironment(const std::string& proxy_url);
     explicit ProxyEnvironment(const Marketplace& market) : ProxyEnvironment(market.proxy_url()) {}
-    ~ProxyEnvironment();
     ProxyEnvironment(const ProxyEnvironment&) = delete;
     ProxyEnvironment& operator=(const ProxyEnvironment&) = delete;
 
 private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    ScopedEnv http_proxy_, http_proxy_upper_, no_proxy_, no_proxy_upper_;
 };
 
 // The value of a query parameter named exactly `name`; empty when absent.

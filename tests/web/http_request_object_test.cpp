@@ -18,6 +18,7 @@
 #include "runtime/gbk.h"
 #include "runtime/stop.h"
 #include "tests/support/http_server.h"
+#include "tests/support/scoped_env.h"
 #include "web/http_response_text.h"
 
 namespace {
@@ -29,28 +30,6 @@ const char* const kAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 long long ms_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-// Sets or clears an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // Position of a header among those received, -1 when absent.
 int position(const RecordedRequest& r, std::string_view name) {

@@ -14,6 +14,7 @@
 
 #include "runtime/stop.h"
 #include "tests/support/http_server.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/tls_server.h"
 #include "web/cookie_store.h"
 #include "web/transfer_limits.h"
@@ -32,28 +33,6 @@ std::string pattern(size_t n) {
         s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
     return s;
 }
-
-// Sets or clears an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // Every test talks to loopback servers only: a proxy set on the machine must not get in between.
 class WebRequestTest : public testing::Test {

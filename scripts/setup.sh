@@ -9,6 +9,12 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-webengine-dev
     xvfb xauth openssl curl fonts-wqy-microhei
+    ccache
+    libsqlite3-dev sqlite3 libxlsxwriter-dev libzstd-dev unzip
+    libcli11-dev libtomlplusplus-dev libpq-dev postgresql
+    clang libfuzzer-14-dev libclang-rt-14-dev
+    libpcre2-dev nodejs
+    lintian
 )
 missing=()
 for p in "${packages[@]}"; do

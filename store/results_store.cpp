@@ -1,0 +1,10 @@
+#include "store/results_store.h"
+
+int url_cursor(const std::vector<StoredUrl>& urls) {
+    int cursor = 0;
+    for (const StoredUrl& url : urls) {
+        if (url.state != UrlState::done) return url.position;
+        cursor = url.position + 1;
+    }
+    return cursor;
+}

@@ -1,0 +1,389 @@
+#include "store/sqlite_store.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <system_error>
+
+#include "runtime/gbk.h"
+#include "store/answer_codec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS runs(
+    id INTEGER PRIMARY KEY,
+    kind INTEGER NOT NULL,
+    parameters TEXT NOT NULL,
+    started_ms INTEGER NOT NULL,
+    ended_ms INTEGER,
+    ending INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS answers(
+    id INTEGER PRIMARY KEY,
+    run INTEGER NOT NULL,
+    service TEXT NOT NULL,
+    address TEXT NOT NULL,
+    page INTEGER NOT NULL,
+    time_ms INTEGER NOT NULL,
+    body BLOB,
+    body_size INTEGER);
+CREATE INDEX IF NOT EXISTS answers_by_run ON answers(run);
+CREATE TABLE IF NOT EXISTS items(
+    run INTEGER NOT NULL,
+    serial INTEGER NOT NULL,
+    address TEXT NOT NULL,
+    item_id TEXT NOT NULL,
+    shop_id TEXT NOT NULL,
+    answer INTEGER NOT NULL,
+    PRIMARY KEY(run, serial)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS buyers(
+    run INTEGER NOT NULL,
+    serial INTEGER NOT NULL,
+    buyer_id TEXT NOT NULL,
+    item_id TEXT NOT NULL,
+    answer INTEGER NOT NULL,
+    PRIMARY KEY(run, serial)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS urls(
+    run INTEGER NOT NULL,
+    position INTEGER NOT NULL,
+    address TEXT NOT NULL,
+    state INTEGER NOT NULL DEFAULT 0,
+    worker TEXT,
+    claimed_ms INTEGER,
+    PRIMARY KEY(run, position)) WITHOUT ROWID;
+CREATE VIEW IF NOT EXISTS buyer_sources AS
+    SELECT b.run, b.serial, b.buyer_id, b.item_id, a.service, a.address, a.page, a.time_ms
+    FROM buyers b JOIN answers a ON a.id = b.answer;
+CREATE VIEW IF NOT EXISTS item_sources AS
+    SELECT i.run, i.serial, i.address AS item_address, i.item_id, i.shop_id, a.service,
+           a.address, a.page, a.time_ms
+    FROM items i JOIN answers a ON a.id = i.answer;
+)sql";
+
+std::int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool damaged(int rc) {
+    const int primary = rc & 0xff;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+std::string utf8(const Text& gbk) {
+    return gbk_to_utf8(gbk);
+}
+
+// Moves the file and its journal files aside; the new name of the file, empty on failure.
+fs::path set_aside(const fs::path& path) {
+    const fs::path aside = path.string() + ".corrupt-" + std::to_string(now_ms());
+    std::error_code ec;
+    fs::rename(path, aside, ec);
+    if (ec) return {};
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const fs::path journal = path.string() + suffix;
+        if (fs::exists(journal, ec)) fs::rename(journal, aside.string() + suffix, ec);
+    }
+    return aside;
+}
+
+}  // namespace
+
+fs::path store_path(const fs::path& folder) {
+    return folder / "zembra.db";
+}
+
+SqliteStore::SqliteStore(fs::path path, StoreOptions options)
+    : path_(std::move(path)), options_(options) {}
+
+std::unique_ptr<SqliteStore> SqliteStore::open(const fs::path& path, StoreOptions options,
+                                               std::string* error) {
+    std::unique_ptr<SqliteStore> store(new SqliteStore(path, options));
+    int rc = store->db_.open(path, true);
+    if (rc == SQLITE_OK) rc = store->prepare();
+    if (damaged(rc)) {
+        store->db_.close();
+        const fs::path aside = set_aside(path);
+        if (aside.empty()) {
+            if (error != nullptr) *error = "结果库 " + path.string() + " 已损坏，且无法改名移开。";
+            return nullptr;
+        }
+        store->notice_ = "结果库 " + path.string() + " 已损坏，已改名为 " + aside.string() +
+                         "，并新建了一个空的结果库。";
+        rc = store->db_.open(path, true);
+        if (rc == SQLITE_OK) rc = store->prepare();
+    }
+    if (rc != SQLITE_OK) {
+        if (error != nullptr)
+            *error = "结果库 " + path.string() + " 无法打开：" + sqlite3_errstr(rc);
+        return nullptr;
+    }
+    return store;
+}
+
+int SqliteStore::prepare() {
+    // Reading the header first tells a file that is no database before anything is written.
+    int rc = db_.exec("SELECT count(*) FROM sqlite_master");
+    if (rc == SQLITE_OK) rc = db_.exec("PRAGMA journal_mode=WAL");
+    if (rc == SQLITE_OK) rc = db_.exec("PRAGMA synchronous=NORMAL");
+    if (rc == SQLITE_OK) rc = db_.exec(kSchema);
+    // A damaged page deep in the file shows here rather than in the middle of a harvest.
+    if (rc == SQLITE_OK) {
+        SqliteStatement check(db_, "PRAGMA quick_check(1)");
+        rc = check.prepared();
+        if (rc == SQLITE_OK) {
+            rc = check.step();
+            if (rc == SQLITE_ROW) rc = check.column_text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
+        }
+    }
+    return rc;
+}
+
+bool SqliteStore::fail(std::string_view what) {
+    error_ = std::string(what) + "：" + db_.error_message();
+    return false;
+}
+
+bool SqliteStore::fail_code(std::string_view what, int rc) {
+    error_ = std::string(what) + "：" + sqlite3_errstr(rc);
+    return false;
+}
+
+std::string SqliteStore::last_error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+std::int64_t SqliteStore::begin_run(RunKind kind, std::string_view parameters) {
+    std::lock_guard lock(mutex_);
+    SqliteStatement insert(db_, "INSERT INTO runs(kind, parameters, started_ms) VALUES(?, ?, ?)");
+    insert.bind(1, static_cast<std::int64_t>(kind));
+    insert.bind(2, parameters);
+    insert.bind(3, now_ms());
+    const int rc = insert.step();
+    if (rc != SQLITE_DONE) {
+        fail_code("结果库无法记下新的采集", rc);
+        return 0;
+    }
+    return db_.last_insert_id();
+}
+
+bool SqliteStore::end_run(std::int64_t run, RunEnding ending) {
+    std::lock_guard lock(mutex_);
+    SqliteStatement update(db_, "UPDATE runs SET ended_ms = ?, ending = ? WHERE id = ?");
+    if (ending == RunEnding::running)
+        update.bind_null(1);
+    else
+        update.bind(1, now_ms());
+    update.bind(2, static_cast<std::int64_t>(ending));
+    update.bind(3, run);
+    const int rc = update.step();
+    if (rc != SQLITE_DONE) return fail_code("结果库无法记下采集的结束", rc);
+    return true;
+}
+
+bool SqliteStore::write_page(const AnswerPage& page) {
+    std::lock_guard lock(mutex_);
+    constexpr std::string_view what = "结果库写入失败";
+    SqliteTransaction transaction(db_);
+    if (transaction.begun() != SQLITE_OK) return fail_code(what, transaction.begun());
+
+    SqliteStatement answer(db_,
+                           "INSERT INTO answers(run, service, address, page, time_ms, body, "
+                           "body_size) VALUES(?, ?, ?, ?, ?, ?, ?)");
+    answer.bind(1, page.run);
+    answer.bind(2, page.source.service);
+    answer.bind(3, utf8(page.source.address));
+    answer.bind(4, static_cast<std::int64_t>(page.source.page));
+    answer.bind(5, page.source.time_ms != 0 ? page.source.time_ms : now_ms());
+    if (options_.keep_answers) {
+        answer.bind_blob(6, compress_answer(page.body));
+        answer.bind(7, static_cast<std::int64_t>(page.body.size()));
+    } else {
+        answer.bind_null(6);
+        answer.bind_null(7);
+    }
+    int rc = answer.step();
+    if (rc != SQLITE_DONE) return fail_code(what, rc);
+    const std::int64_t answer_id = db_.last_insert_id();
+
+    // A row written again (the same run and number) stays as first written.
+    if (!page.items.empty()) {
+        SqliteStatement item(db_,
+                             "INSERT OR IGNORE INTO items(run, serial, address, item_id, shop_id, "
+                             "answer) VALUES(?, ?, ?, ?, ?, ?)");
+        for (const ItemRow& row : page.items) {
+            item.bind(1, page.run);
+            item.bind(2, row.serial);
+            item.bind(3, utf8(row.address));
+            item.bind(4, utf8(row.item_id));
+            item.bind(5, utf8(row.shop_id));
+            item.bind(6, answer_id);
+            rc = item.step();
+            if (rc != SQLITE_DONE) return fail_code(what, rc);
+            item.reset();
+        }
+    }
+    if (!page.buyers.empty()) {
+        SqliteStatement buyer(db_,
+                              "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, item_id, "
+                              "answer) VALUES(?, ?, ?, ?, ?)");
+        for (const BuyerRow& row : page.buyers) {
+            buyer.bind(1, page.run);
+            buyer.bind(2, row.serial);
+            buyer.bind(3, utf8(row.buyer_id));
+            buyer.bind(4, utf8(row.item_id));
+            buyer.bind(5, answer_id);
+            rc = buyer.step();
+            if (rc != SQLITE_DONE) return fail_code(what, rc);
+            buyer.reset();
+        }
+    }
+    rc = transaction.commit();
+    if (rc != SQLITE_OK) return fail_code(what, rc);
+    return true;
+}
+
+bool SqliteStore::put_urls(std::int64_t run, int first_position,
+                           const std::vector<Text>& addresses) {
+    std::lock_guard lock(mutex_);
+    constexpr std::string_view what = "结果库无法记下URL列表";
+    SqliteTransaction transaction(db_);
+    if (transaction.begun() != SQLITE_OK) return fail_code(what, transaction.begun());
+    SqliteStatement insert(
+        db_, "INSERT OR REPLACE INTO urls(run, position, address, state) VALUES(?, ?, ?, 0)");
+    int position = first_position;
+    for (const Text& address : addresses) {
+        insert.bind(1, run);
+        insert.bind(2, static_cast<std::int64_t>(position++));
+        insert.bind(3, utf8(address));
+        const int rc = insert.step();
+        if (rc != SQLITE_DONE) return fail_code(what, rc);
+        insert.reset();
+    }
+    const int rc = transaction.commit();
+    if (rc != SQLITE_OK) return fail_code(what, rc);
+    return true;
+}
+
+bool SqliteStore::set_url_state(std::int64_t run, int position, UrlState state,
+                                std::string_view worker) {
+    std::lock_guard lock(mutex_);
+    SqliteStatement update(db_,
+                           "UPDATE urls SET state = ?, worker = coalesce(?, worker), "
+                           "claimed_ms = coalesce(claimed_ms, ?) WHERE run = ? AND position = ?");
+    update.bind(1, static_cast<std::int64_t>(state));
+    if (worker.empty())
+        update.bind_null(2);
+    else
+        update.bind(2, worker);
+    if (state == UrlState::open)
+        update.bind_null(3);
+    else
+        update.bind(3, now_ms());
+    update.bind(4, run);
+    update.bind(5, static_cast<std::int64_t>(position));
+    const int rc = update.step();
+    if (rc != SQLITE_DONE) return fail_code("结果库无法记下URL的进度", rc);
+    return true;
+}
+
+std::optional<UrlClaim> SqliteStore::claim_url(std::int64_t run, std::string_view worker) {
+    std::lock_guard lock(mutex_);
+    // One statement, so two connections never take the same row.
+    SqliteStatement claim(db_,
+                          "UPDATE urls SET state = 1, worker = ?, claimed_ms = ? "
+                          "WHERE run = ? AND position = (SELECT min(position) FROM urls "
+                          "WHERE run = ? AND state = 0) RETURNING position, address");
+    claim.bind(1, worker);
+    claim.bind(2, now_ms());
+    claim.bind(3, run);
+    claim.bind(4, run);
+    const int rc = claim.step();
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE) fail_code("结果库无法分配URL", rc);
+        return std::nullopt;
+    }
+    UrlClaim taken{static_cast<int>(claim.column_int(0)), utf8_to_gbk(claim.column_text(1))};
+    claim.step();  // finish the statement so its change is complete
+    return taken;
+}
+
+std::vector<RunInfo> SqliteStore::unfinished_runs() {
+    std::lock_guard lock(mutex_);
+    std::vector<RunInfo> runs;
+    SqliteStatement select(db_,
+                           "SELECT id, kind, parameters, started_ms FROM runs "
+                           "WHERE ended_ms IS NULL ORDER BY id DESC");
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        RunInfo run;
+        run.id = select.column_int(0);
+        run.kind = static_cast<RunKind>(select.column_int(1));
+        run.parameters = select.column_text(2);
+        run.started_ms = select.column_int(3);
+        runs.push_back(std::move(run));
+    }
+    if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
+    return runs;
+}
+
+StoredRows SqliteStore::rows(std::int64_t run) {
+    std::lock_guard lock(mutex_);
+    StoredRows stored;
+    int rc;
+    SqliteStatement items(
+        db_, "SELECT serial, address, item_id, shop_id FROM items WHERE run = ? ORDER BY serial");
+    items.bind(1, run);
+    while ((rc = items.step()) == SQLITE_ROW)
+        stored.items.push_back({items.column_int(0), utf8_to_gbk(items.column_text(1)),
+                                utf8_to_gbk(items.column_text(2)),
+                                utf8_to_gbk(items.column_text(3))});
+    if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
+    SqliteStatement buyers(
+        db_, "SELECT serial, buyer_id, item_id FROM buyers WHERE run = ? ORDER BY serial");
+    buyers.bind(1, run);
+    while ((rc = buyers.step()) == SQLITE_ROW)
+        stored.buyers.push_back({buyers.column_int(0), utf8_to_gbk(buyers.column_text(1)),
+                                 utf8_to_gbk(buyers.column_text(2))});
+    if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
+    return stored;
+}
+
+std::vector<StoredUrl> SqliteStore::urls(std::int64_t run) {
+    std::lock_guard lock(mutex_);
+    std::vector<StoredUrl> urls;
+    SqliteStatement select(
+        db_, "SELECT position, address, state FROM urls WHERE run = ? ORDER BY position");
+    select.bind(1, run);
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW)
+        urls.push_back({static_cast<int>(select.column_int(0)), utf8_to_gbk(select.column_text(1)),
+                        static_cast<UrlState>(select.column_int(2))});
+    if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
+    return urls;
+}
+
+std::vector<StoredAnswer> SqliteStore::answers(std::int64_t run) {
+    std::lock_guard lock(mutex_);
+    std::vector<StoredAnswer> answers;
+    SqliteStatement select(db_,
+                           "SELECT service, address, page, time_ms, body, body_size FROM answers "
+                           "WHERE run = ? AND body IS NOT NULL ORDER BY id");
+    select.bind(1, run);
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        StoredAnswer answer;
+        answer.source = {select.column_text(0), utf8_to_gbk(select.column_text(1)),
+                         static_cast<int>(select.column_int(2)), select.column_int(3)};
+        const auto body =
+            decompress_answer(select.column_blob(4), static_cast<size_t>(select.column_int(5)));
+        if (body) answer.body = *body;
+        answers.push_back(std::move(answer));
+    }
+    if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
+    return answers;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The results store in one SQLite file (WAL journal, synchronous=NORMAL: a committed page survives
+// a crash of the program). Every call takes the store's lock, so workers may share one store.
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "store/results_store.h"
+#include "store/sqlite_handle.h"
+
+// "zembra.db" in the given folder (the output file's).
+std::filesystem::path store_path(const std::filesystem::path& folder);
+
+class SqliteStore : public ResultsStore {
+public:
+    // Opens or creates the file. A file that is no database or is damaged is renamed aside
+    // (".corrupt-<time>" appended) and a fresh one made; notice() then tells where it went.
+    // Null when no store can be had at all, with the reason in `error`.
+    static std::unique_ptr<SqliteStore> open(const std::filesystem::path& path,
+                                             StoreOptions options, std::string* error);
+
+    // What the user should know about the opening (a file set aside); empty when nothing.
+    const std::string& notice() const { return notice_; }
+    const std::filesystem::path& path() const { return path_; }
+
+    std::string last_error() const override;
+    std::int64_t begin_run(RunKind kind, std::string_view parameters) override;
+    bool end_run(std::int64_t run, RunEnding ending) override;
+    bool write_page(const AnswerPage& page) override;
+    bool put_urls(std::int64_t run, int first_position,
+                  const std::vector<Text>& addresses) override;
+    bool set_url_state(std::int64_t run, int position, UrlState state,
+                       std::string_view worker = {}) override;
+    std::optional<UrlClaim> claim_url(std::int64_t run, std::string_view worker) override;
+    std::vector<RunInfo> unfinished_runs() override;
+    StoredRows rows(std::int64_t run) override;
+    std::vector<StoredUrl> urls(std::int64_t run) override;
+    std::vector<StoredAnswer> answers(std::int64_t run) override;
+
+private:
+    SqliteStore(std::filesystem::path path, StoreOptions options);
+    int prepare();  // pragmas and schema; the SQLite result code
+    bool fail(std::string_view what);
+    bool fail_code(std::string_view what, int rc);
+
+    std::filesystem::path path_;
+    StoreOptions options_;
+    std::string notice_;
+    mutable std::mutex mutex_;
+    SqliteDb db_;
+    std::string error_;
+};

@@ -3,6 +3,7 @@
 // settings, the output file and the run machinery.
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "app/feedback.h"
 #include "app/file_dialog.h"
@@ -12,6 +13,7 @@
 #include "web/host_settings.h"
 
 class Window;
+class ResultsRecorder;
 
 // Where the harvest code plugs in. Empty entries leave their buttons without work to start.
 struct HarvestHooks {
@@ -37,4 +39,5 @@ struct AppState {
     FileDialog file_dialog;         // 通用对话框1
     FeedbackRaiser raise_feedback;  // 标签15's feedback event; set when the window is bound
     HarvestHooks hooks;
+    std::shared_ptr<ResultsRecorder> results;  // the results store's writer; none keeps no rows
 };

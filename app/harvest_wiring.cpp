@@ -1,6 +1,7 @@
 #include "app/harvest_wiring.h"
 
 #include "app/app_state.h"
+#include "app/results_recorder.h"
 #include "app/workers.h"
 #include "harvest/harvest_button.h"
 #include "harvest/harvest_context.h"
@@ -14,7 +15,8 @@ void plug_harvests(AppState& state) {
     if (!hooks.item_harvest)
         hooks.item_harvest = [](Window& window, AppState& s) {
             RealSleeper sleeper;
-            HarvestContext ctx{window, s.values, s.hosts, sleeper};
+            const auto sink = s.results ? s.results->item_search_run(s.values) : nullptr;
+            HarvestContext ctx{window, s.values, s.hosts, sleeper, sink.get()};
             item_search_harvest(ctx);
         };
     if (!hooks.shop_harvest)
@@ -39,8 +41,10 @@ void plug_harvests(AppState& state) {
         // whole on the thread the window started and leaves no row function to call after it.
         hooks.review_harvest = [](Window& window, AppState& s) -> ReviewRowHarvest {
             RealSleeper sleeper;
-            HarvestContext ctx{window, s.values, s.hosts, sleeper};
+            AnswerSink* sink = s.results ? s.results->join_reviews(window) : nullptr;
+            HarvestContext ctx{window, s.values, s.hosts, sleeper, sink};
             review_worker(ctx);
+            if (sink != nullptr) s.results->leave_reviews(window, s.values);
             return {};
         };
 }

@@ -1,12 +1,17 @@
 // The process entry: program-wide values, the exit routine, the window, the message loop.
 #include <QApplication>
+#include <QMetaObject>
 
 #include "app/app_state.h"
 #include "app/bindings.h"
 #include "app/harvest_wiring.h"
 #include "app/login_page.h"
 #include "app/main_window.h"
+#include "app/results_recorder.h"
+#include "app/results_restore.h"
+#include "app/window_operations.h"
 #include "app/startup.h"
+#include "runtime/gbk.h"
 #include "runtime/services.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +30,14 @@ int main(int argc, char** argv) {
     end_on_close(window);
     plug_harvests(state);
     bind_actions(window, state);
+    // Store messages wait for the message loop, so no harvest thread waits for the user.
+    state.results = open_results(state.OutputPath.parent_path(), store_options_from_environment(),
+                                 [&app](const std::string& message) {
+                                     QMetaObject::invokeMethod(
+                                         &app, [text = utf8_to_gbk(message)] { message_box(text); },
+                                         Qt::QueuedConnection);
+                                 });
     window.show();
+    offer_restore(window.operations(), state);
     end_program(app.exec());
 }

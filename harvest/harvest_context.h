@@ -1,6 +1,7 @@
 #pragma once
 // What a harvest run is given: the window it reads and reports to, the program-wide values, the
-// marketplace hosts and the sleeper for its waits.
+// marketplace hosts, the sleeper for its waits and, when results are kept, the sink of its rows.
+#include "harvest/answer_sink.h"
 #include "harvest/program_values.h"
 #include "harvest/sleeper.h"
 #include "harvest/window.h"
@@ -11,4 +12,5 @@ struct HarvestContext {
     ProgramValues& values;
     const HostSettings& hosts;
     Sleeper& sleeper;
+    AnswerSink* sink = nullptr;
 };

@@ -48,6 +48,17 @@ bool stopped(const HarvestContext& ctx) {
     return ctx.values.StopFlag.load() != 0 || current_run_stopped();
 }
 
+// Hands the page's rows to the sink, numbered as harvest_pages will show them.
+void record_page(AnswerSink& sink, ScriptRegex& matcher, const Text& address, int page,
+                 const Text& body, int shown) {
+    HarvestedPage record{kSearchService, address, page, body, {}, {}, {}};
+    const int matches = matcher.match_count();
+    for (int m = 1; m <= matches; ++m)
+        record.items.push_back({shown + m, unescape_text(matcher.submatch_text(m, 2)),
+                                matcher.submatch_text(m, 1), matcher.submatch_text(m, 3)});
+    sink.page(record);
+}
+
 // Steps through the result pages; false when the run was stopped on the way.
 bool harvest_pages(HarvestContext& ctx, ScriptRegex& matcher, const SearchRun& run,
                    const Text& total_text) {
@@ -56,10 +67,13 @@ bool harvest_pages(HarvestContext& ctx, ScriptRegex& matcher, const SearchRun& r
     for (long long page = 1; page <= total && page <= run.page_limit; ++page) {
         if (current_run_stopped()) return false;
         window.set_pane(kPagePane, to_text(page) + "/" + total_text);
-        const Text body =
-            to_text(WebRequest(search_page_address(run.base, static_cast<int>(page))));
+        const Text address = search_page_address(run.base, static_cast<int>(page));
+        const Text body = to_text(WebRequest(address));
         matcher.execute(kItemPattern, body);
         const int matches = matcher.match_count();
+        if (ctx.sink != nullptr && matches > 0)
+            record_page(*ctx.sink, matcher, address, static_cast<int>(page), body,
+                        window.row_count(kItemList));
         for (int m = 1; m <= matches; ++m) {
             const int count = window.row_count(kItemList);
             // The whole row in one operation, so a stop never leaves a half-filled row.

@@ -110,7 +110,7 @@ void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
                 to_int(extract_between(answer, a->markers.last_start, a->markers.last_end));
             const int current =
                 to_int(extract_between(answer, a->markers.current_start, a->markers.current_end));
-            list_buyers(answer);
+            list_buyers(*a, url, page, answer);
             a->answered(last);
             if (current >= last) break;
         }
@@ -120,15 +120,26 @@ void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
     ctx_.values.RunningUnits.fetch_sub(1);
 }
 
-void ReviewHandover::list_buyers(const Text& answer) {
+void ReviewHandover::list_buyers(const Address& a, const Text& url, int page, const Text& answer) {
     const std::vector<Text> ids = unique_texts(extract_all_between(answer, kBuyerMarker, "-"));
     if (ids.empty()) return;
     std::lock_guard lock(rows_mutex_);
     if (current_run_stopped()) return;
+    const int first = listed_ + 1;
+    listed_ += static_cast<int>(ids.size());
+    if (ctx_.sink != nullptr) {
+        const bool mall = &a.markers == &kMallMarkers;
+        Text item_id = extract_between(a.address, mall ? "itemId=" : "auctionNumId=", "&");
+        HarvestedPage record{
+            mall ? kMallReviewService : kMarketReviewService, url, page, answer, item_id, {}, {}};
+        for (size_t i = 0; i < ids.size(); ++i)
+            record.buyers.push_back({first + static_cast<int>(i), ids[i]});
+        ctx_.sink->page(record);
+    }
     std::vector<std::vector<Text>> rows;
     rows.reserve(ids.size());
-    for (const Text& id : ids)
-        rows.push_back({to_text(++listed_), id});
+    for (size_t i = 0; i < ids.size(); ++i)
+        rows.push_back({to_text(first + static_cast<int>(i)), ids[i]});
     ctx_.window.append_rows(kHandoverBuyers, rows);
 }
 

@@ -49,7 +49,7 @@ private:
     struct Address;
 
     void unit(const std::shared_ptr<Address>& address);
-    void list_buyers(const Text& answer);
+    void list_buyers(const Address& a, const Text& url, int page, const Text& answer);
     void join_units();
 
     HarvestContext& ctx_;

@@ -43,15 +43,31 @@ bool contains(std::string_view text, std::string_view sought) {
     return text_find(text, sought) != -1;
 }
 
+// Where a review answer came from: its service, the item address of the URL row, the page.
+struct ReviewSource {
+    std::string_view service;
+    const Text& url;
+    const Text& item_id;
+    int page;
+};
+
 // Appends the buyer IDs of one review answer, duplicates within it dropped. The numbers are taken
-// and the rows added under one lock, so that across workers the list stays in number order.
-void collect_buyers(HarvestContext& ctx, const Text& answer) {
+// and the rows added under one lock, so that across workers the list stays in number order. The
+// sink has them before the window does.
+void collect_buyers(HarvestContext& ctx, const ReviewSource& source, const Text& answer) {
     const std::vector<Text> ids = unique_texts(extract_all_between(answer, kBuyerMarker, "-"));
     if (ids.empty()) return;
     static std::mutex order;
     std::lock_guard lock(order);
     if (current_run_stopped()) return;  // the window would drop the rows; keep the numbers
     const int first = ctx.values.BuyerCounter.fetch_add(static_cast<int>(ids.size())) + 1;
+    if (ctx.sink != nullptr) {
+        HarvestedPage record{source.service, source.url, source.page, answer,
+                             source.item_id, {},         {}};
+        for (size_t i = 0; i < ids.size(); ++i)
+            record.buyers.push_back({first + static_cast<int>(i), ids[i]});
+        ctx.sink->page(record);
+    }
     std::vector<std::vector<Text>> rows;
     rows.reserve(ids.size());
     for (size_t i = 0; i < ids.size(); ++i)
@@ -108,7 +124,7 @@ Outcome mall_branch(HarvestContext& ctx, HttpRequestObject& http, const Text& ur
         ctx.window.set_title(messages().running);
         last = extract_between(answer, "lastPage\":", ",");
         current = extract_between(answer, "page\":", "}");
-        collect_buyers(ctx, answer);
+        collect_buyers(ctx, {kMallReviewService, url, item_id, page}, answer);
     } while (to_int(current) < to_int(last));
     show_buyer_count(ctx);
     return Outcome::NextRow;
@@ -149,7 +165,7 @@ Outcome marketplace_branch(HarvestContext& ctx, HttpRequestObject& http, const T
             answer = fetch(http, review_url);
         }
         ctx.window.set_title(messages().running);
-        collect_buyers(ctx, answer);
+        collect_buyers(ctx, {kMarketReviewService, url, item_id, page}, answer);
         show_buyer_count(ctx);
         max = extract_between(answer, "\"maxPage\":", ",");
         current = extract_between(answer, "currentPageNum\":", ",");
@@ -179,6 +195,7 @@ void review_worker(HarvestContext& ctx) {
     while (ctx.values.ReviewRunFlag.load() != 0 && !current_run_stopped()) {
         const int c = claim_review_row(ctx.window, ctx.values);
         if (c < 0) break;
+        if (ctx.sink != nullptr) ctx.sink->url_claimed(c);
         const Text url = ctx.window.cell(kReviewUrlList, c, 0);
         ctx.window.set_text(kReviewUrlLabel,
                             messages().fetching + to_text(c + 1) + messages().url_content);
@@ -189,5 +206,6 @@ void review_worker(HarvestContext& ctx) {
         else if (contains(item_page, ctx.hosts.marketplace_review_host))
             outcome = marketplace_branch(ctx, http, url, item_page);
         if (outcome == Outcome::EndWorker) break;
+        if (ctx.sink != nullptr) ctx.sink->url_done(c);
     }
 }

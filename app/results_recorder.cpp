@@ -1,0 +1,196 @@
+#include "app/results_recorder.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include "harvest/review_harvest.h"
+#include "harvest/window.h"
+#include "runtime/convert.h"
+#include "runtime/gbk.h"
+#include "runtime/stop.h"
+#include "store/sqlite_store.h"
+
+namespace {
+
+std::int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+AnswerPage answer_page(std::int64_t run, const HarvestedPage& page) {
+    AnswerPage out;
+    out.run = run;
+    out.source = {std::string(page.service), Text(page.address), page.page, now_ms()};
+    out.body = page.body;
+    out.items.reserve(page.items.size());
+    for (const HarvestedItem& item : page.items)
+        out.items.push_back({item.serial, item.address, item.item_id, item.shop_id});
+    out.buyers.reserve(page.buyers.size());
+    for (const HarvestedBuyer& buyer : page.buyers)
+        out.buyers.push_back({buyer.serial, buyer.buyer_id, Text(page.item_id)});
+    return out;
+}
+
+}  // namespace
+
+// One run's rows; the run ends with the sink, stopped when its run was.
+class ResultsRecorder::RunSink : public AnswerSink {
+public:
+    RunSink(ResultsRecorder& owner, std::int64_t run) : owner_(owner), run_(run) {}
+    ~RunSink() override {
+        if (run_ == 0) return;
+        const RunEnding ending = current_run_stopped() ? RunEnding::stopped : RunEnding::finished;
+        if (!owner_.store_->end_run(run_, ending)) owner_.failed(owner_.store_->last_error());
+    }
+    RunSink(const RunSink&) = delete;
+    RunSink& operator=(const RunSink&) = delete;
+
+    void page(const HarvestedPage& page) override {
+        if (run_ != 0 && !owner_.store_->write_page(answer_page(run_, page)))
+            owner_.failed(owner_.store_->last_error());
+    }
+    void url_claimed(int) override {}
+    void url_done(int) override {}
+
+private:
+    ResultsRecorder& owner_;
+    std::int64_t run_;
+};
+
+// The review workers' shared run, with the URL list as far as it is stored.
+class ResultsRecorder::ReviewSink : public AnswerSink {
+public:
+    ReviewSink(ResultsRecorder& owner, std::int64_t run, int stored_urls)
+        : owner_(owner), run_(run), stored_urls_(stored_urls) {}
+
+    std::int64_t run() const { return run_; }
+    void attach(Window& window) { window_ = &window; }
+
+    // Stores the URL rows added since the last look (all of them at the run's start).
+    void store_new_urls() {
+        std::lock_guard lock(urls_mutex_);
+        if (window_ == nullptr) return;
+        const int rows = window_->row_count(kReviewUrlList);
+        if (rows <= stored_urls_) return;
+        std::vector<Text> addresses;
+        addresses.reserve(static_cast<size_t>(rows - stored_urls_));
+        for (int row = stored_urls_; row < rows; ++row)
+            addresses.push_back(window_->cell(kReviewUrlList, row, 0));
+        if (!owner_.store_->put_urls(run_, stored_urls_, addresses)) {
+            owner_.failed(owner_.store_->last_error());
+            return;
+        }
+        stored_urls_ = rows;
+    }
+
+    void page(const HarvestedPage& page) override {
+        if (!owner_.store_->write_page(answer_page(run_, page)))
+            owner_.failed(owner_.store_->last_error());
+    }
+    void url_claimed(int row) override {
+        bool known = false;
+        {
+            std::lock_guard lock(urls_mutex_);
+            known = row < stored_urls_;
+        }
+        if (!known) store_new_urls();  // rows imported while the run goes on
+        if (!owner_.store_->set_url_state(run_, row, UrlState::claimed))
+            owner_.failed(owner_.store_->last_error());
+    }
+    void url_done(int row) override {
+        if (!owner_.store_->set_url_state(run_, row, UrlState::done))
+            owner_.failed(owner_.store_->last_error());
+    }
+
+private:
+    ResultsRecorder& owner_;
+    const std::int64_t run_;
+    std::mutex urls_mutex_;
+    int stored_urls_;
+    Window* window_ = nullptr;
+};
+
+ResultsRecorder::ResultsRecorder(std::unique_ptr<ResultsStore> store,
+                                 std::function<void(const std::string&)> report)
+    : store_(std::move(store)), report_(std::move(report)) {}
+
+ResultsRecorder::~ResultsRecorder() = default;
+
+void ResultsRecorder::failed(const std::string& reason) {
+    if (reported_.exchange(true) || !report_) return;
+    report_(reason + "\n采集照常进行，之后的结果只在列表中，请及时导出。");
+}
+
+std::string item_search_parameters(const ProgramValues& values) {
+    return "keyword=" + gbk_to_utf8(values.SearchKeyword) +
+           "\nsort=" + gbk_to_utf8(values.SortParameter) +
+           "\nfilter=" + gbk_to_utf8(values.FilterParameter) +
+           "\npages=" + std::to_string(values.PageLimit) +
+           "\nthreads=" + std::to_string(values.ThreadCount);
+}
+
+std::unique_ptr<AnswerSink> ResultsRecorder::item_search_run(const ProgramValues& values) {
+    if (!store_) return nullptr;
+    const std::int64_t run =
+        store_->begin_run(RunKind::item_search, item_search_parameters(values));
+    if (run == 0) failed(store_->last_error());
+    return std::make_unique<RunSink>(*this, run);
+}
+
+AnswerSink* ResultsRecorder::join_reviews(Window& window) {
+    if (!store_) return nullptr;
+    std::lock_guard lock(reviews_mutex_);
+    if (!reviews_) {
+        const std::int64_t run = store_->begin_run(RunKind::reviews, "");
+        if (run == 0) {
+            failed(store_->last_error());
+            return nullptr;
+        }
+        reviews_ = std::make_unique<ReviewSink>(*this, run, 0);
+    }
+    ++review_workers_;
+    reviews_->attach(window);
+    // Before the worker claims its first row; the other workers wait here meanwhile.
+    reviews_->store_new_urls();
+    return reviews_.get();
+}
+
+void ResultsRecorder::leave_reviews(Window& window, const ProgramValues& values) {
+    if (!store_) return;
+    std::lock_guard lock(reviews_mutex_);
+    if (!reviews_ || --review_workers_ > 0) return;
+    const bool all_taken = values.ReviewCursor.load() >= window.row_count(kReviewUrlList);
+    const RunEnding ending =
+        all_taken && !current_run_stopped() ? RunEnding::finished : RunEnding::stopped;
+    if (!store_->end_run(reviews_->run(), ending)) failed(store_->last_error());
+    reviews_.reset();
+    review_workers_ = 0;
+}
+
+void ResultsRecorder::resume_reviews(std::int64_t run, int stored_urls) {
+    if (!store_) return;
+    std::lock_guard lock(reviews_mutex_);
+    reviews_ = std::make_unique<ReviewSink>(*this, run, stored_urls);
+    review_workers_ = 0;
+}
+
+std::shared_ptr<ResultsRecorder> open_results(const std::filesystem::path& folder,
+                                              StoreOptions options,
+                                              std::function<void(const std::string&)> report) {
+    std::string error;
+    std::unique_ptr<SqliteStore> store = SqliteStore::open(store_path(folder), options, &error);
+    if (!store) {
+        if (report) report(error + "\n采集照常进行，结果只在列表中，请及时导出。");
+        return std::make_shared<ResultsRecorder>(nullptr, std::move(report));
+    }
+    if (!store->notice().empty() && report) report(store->notice());
+    return std::make_shared<ResultsRecorder>(std::move(store), std::move(report));
+}
+
+StoreOptions store_options_from_environment() {
+    StoreOptions options;
+    const char* keep = std::getenv("ZEMBRA_KEEP_ANSWERS");
+    options.keep_answers = keep != nullptr && std::string_view(keep) == "1";
+    return options;
+}

@@ -1,0 +1,276 @@
+// Harvested rows survive a kill: a child process runs the real window offscreen with the real
+// harvests and the results store against the loopback marketplace, reports every row the moment
+// its list shows it, and is killed with SIGKILL in the middle of the harvest. The restore offered
+// at the next start must give back every row that was shown, none twice, and a review harvest
+// must go on with the URL rows it had not finished.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "app/gbk_list_model.h"
+#include "app/harvest_wiring.h"
+#include "app/results_recorder.h"
+#include "app/results_restore.h"
+#include "tests/app/bound_window_fixture.h"
+#include "tests/support/marketplace.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kItems = "超级列表框2";
+constexpr const char* kHandoverBuyers = "超级列表框1";
+constexpr const char* kUrls = "超级列表框2_URL";
+constexpr const char* kBuyers = "超级列表框1_user";
+constexpr int kYes = 5;
+
+// The review harvest's items: mall and marketplace alternate, four review pages of three buyers.
+std::vector<MarketItem> review_items() {
+    std::vector<MarketItem> items;
+    for (int i = 0; i < 24; ++i) {
+        MarketItem item;
+        item.id = std::to_string(4100 + i);
+        item.seller = "9" + item.id;
+        item.kind = i % 2 == 0 ? MarketItem::Kind::Mall : MarketItem::Kind::Marketplace;
+        for (int page = 1; page <= 4; ++page) {
+            std::vector<std::string> buyers;
+            for (int b = 0; b < 3; ++b)
+                buyers.push_back("1234567890" + item.id + std::to_string(page * 10 + b));
+            item.pages.push_back(buyers);
+        }
+        items.push_back(item);
+    }
+    return items;
+}
+
+MarketSearch item_search() {
+    MarketSearch search;
+    search.total_pages = 4;
+    search.items_per_page = 5;
+    return search;
+}
+
+// One shown row as the child reports it: list, then the first two cells.
+struct Shown {
+    std::string list, first, second;
+    auto operator<=>(const Shown&) const = default;
+};
+
+std::vector<Shown> read_report(const fs::path& path) {
+    std::vector<Shown> rows;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        Shown row;
+        if (std::getline(fields, row.list, '\t') && std::getline(fields, row.first, '\t') &&
+            std::getline(fields, row.second))
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+class ResultsCrash : public BoundWindow {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(market.ok());
+        BoundWindow::SetUp();
+        state().hosts = Marketplace::hosts();
+        plug_harvests(state());
+        // Every answer takes a moment, so the kill finds the harvest under way.
+        market.set_before_answer([](const std::string&) { std::this_thread::sleep_for(15ms); });
+    }
+
+    // Runs this program's child test in the given mode and kills it once `rows` rows of `list`
+    // were shown. False when the child ended by itself or never got there.
+    bool run_and_kill(const char* mode, const char* list, size_t rows) {
+        const fs::path report = folder / "shown.txt";
+        const std::string exe = fs::read_symlink("/proc/self/exe").string();
+        const pid_t child = fork();
+        if (child == 0) {
+            setenv("ZEMBRA_CRASH_MODE", mode, 1);
+            setenv("ZEMBRA_CRASH_FOLDER", folder.path().c_str(), 1);
+            execl(exe.c_str(), exe.c_str(), "--gtest_filter=ResultsCrashChild.DISABLED_Harvest",
+                  "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        if (child < 0) return false;
+        bool reached = false;
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (std::chrono::steady_clock::now() < end) {
+            const auto shown = read_report(report);
+            if (std::count_if(shown.begin(), shown.end(), [&](const Shown& r) {
+                    return r.list == list;
+                }) >= static_cast<long>(rows)) {
+                reached = true;
+                break;
+            }
+            int status = 0;
+            if (waitpid(child, &status, WNOHANG) == child) return false;
+            std::this_thread::sleep_for(2ms);
+        }
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return reached && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+
+    // The next start: the store opened again and its restore offer answered with yes.
+    void restart() {
+        std::vector<std::string> reports;
+        state().results = open_results(
+            folder.path(), {}, [&](const std::string& message) { reports.push_back(message); });
+        ASSERT_NE(state().results->store(), nullptr);
+        register_message_box([this](const Text& text, int, const Text&) {
+            offers.push_back(gbk_to_utf8(text));
+            return kYes;
+        });
+        offer_restore(ops(), state());
+        EXPECT_TRUE(reports.empty()) << reports.front();
+    }
+
+    // Every row the child showed is in its list again, and no list holds a number or an ID twice.
+    void expect_shown_rows_back(const std::vector<Shown>& shown) {
+        std::map<std::string, std::set<std::pair<std::string, std::string>>> lists;
+        for (const char* list : {kItems, kHandoverBuyers, kBuyers}) {
+            const auto firsts = column(list, 0);
+            const auto seconds = column(list, 1);
+            for (size_t i = 0; i < firsts.size(); ++i)
+                lists[list].insert({firsts[i], seconds[i]});
+            EXPECT_EQ(std::set<Text>(firsts.begin(), firsts.end()).size(), firsts.size()) << list;
+            EXPECT_EQ(std::set<Text>(seconds.begin(), seconds.end()).size(), seconds.size())
+                << list;
+        }
+        for (const Shown& row : shown)
+            EXPECT_TRUE(lists[row.list].count({row.first, row.second}))
+                << row.list << " " << row.first << " " << row.second;
+    }
+
+    Marketplace market;
+    ProxyEnvironment proxy{market};
+    TempFolder folder{"zembra-crash"};
+    std::vector<std::string> offers;
+};
+
+TEST_F(ResultsCrash, ItemHarvestKilledMidwayGivesBackEveryShownRow) {
+    const MarketSearch search = item_search();
+    market.set_search(search);
+    int total_buyers = 0;
+    for (int page = 1; page <= search.total_pages; ++page)
+        for (int i = 0; i < search.items_per_page; ++i) {
+            const MarketSearch::Entry e = search.entry(page, i);
+            MarketItem item;
+            item.id = e.nid;
+            item.seller = e.user_id;
+            item.kind = e.mall ? MarketItem::Kind::Mall : MarketItem::Kind::Marketplace;
+            item.pages = {{"p1x" + e.nid, "p1y" + e.nid}, {"p2x" + e.nid}};
+            total_buyers += 3;
+            market.add_item(item);
+        }
+    ASSERT_TRUE(run_and_kill("item", kHandoverBuyers, 10));
+    const std::vector<Shown> shown = read_report(folder / "shown.txt");
+    ASSERT_LT(shown.size(), static_cast<size_t>(20 + total_buyers)) << "killed before the end";
+
+    restart();
+    ASSERT_EQ(offers.size(), 1U);
+    EXPECT_NE(offers[0].find("宝贝采集"), std::string::npos) << offers[0];
+    EXPECT_EQ(ops().row_count(kItems), 20);
+    expect_shown_rows_back(shown);
+    EXPECT_TRUE(state().results->store()->unfinished_runs().empty());
+}
+
+TEST_F(ResultsCrash, ReviewHarvestOfThreeWorkersKilledMidwayGoesOnWhereItStopped) {
+    const auto items = review_items();
+    std::set<Text> all_buyers;
+    std::vector<Text> urls;
+    for (const MarketItem& item : items) {
+        market.add_item(item);
+        urls.push_back(item.url());
+        for (const auto& page : item.pages)
+            all_buyers.insert(page.begin(), page.end());
+    }
+    ASSERT_TRUE(run_and_kill("reviews", kBuyers, 40));
+    const std::vector<Shown> shown = read_report(folder / "shown.txt");
+    ASSERT_LT(shown.size(), all_buyers.size()) << "killed before the end";
+
+    restart();
+    ASSERT_EQ(offers.size(), 1U);
+    EXPECT_NE(offers[0].find("买家ID采集"), std::string::npos) << offers[0];
+    EXPECT_EQ(column(kUrls, 0), urls);
+    expect_shown_rows_back(shown);
+    const int cursor = state().values.ReviewCursor.load();
+    EXPECT_GT(cursor, 0);
+    EXPECT_LT(cursor, static_cast<int>(urls.size()));
+
+    // Going on: the rows before the cursor are not asked for again, the rest are, and at the
+    // end every buyer is listed and the run is closed.
+    market.clear_urls();
+    for (int i = 0; i < 3; ++i)
+        click("按钮3_批量获取");
+    ASSERT_TRUE(pump_until([&] { return state().WorkerHandles.live() == 0; }, 60s));
+    const auto asked = market.urls();
+    for (size_t i = 0; i < urls.size(); ++i)
+        EXPECT_EQ(std::count(asked.begin(), asked.end(), urls[i]) > 0,
+                  static_cast<int>(i) >= cursor)
+            << i;
+    const auto listed = column(kBuyers, 1);
+    EXPECT_EQ(std::set<Text>(listed.begin(), listed.end()), all_buyers);
+    EXPECT_TRUE(state().results->store()->unfinished_runs().empty());
+}
+
+// The child: the program's window and harvests with the store, reporting each row as shown.
+class ResultsCrashChild : public BoundWindow {};
+
+TEST_F(ResultsCrashChild, DISABLED_Harvest) {
+    const char* mode = std::getenv("ZEMBRA_CRASH_MODE");
+    const char* dir = std::getenv("ZEMBRA_CRASH_FOLDER");
+    ASSERT_TRUE(mode != nullptr && dir != nullptr);
+    state().hosts = Marketplace::hosts();
+    plug_harvests(state());
+    state().results = open_results(
+        dir, {}, [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+    const int report = ::open((fs::path(dir) / "shown.txt").c_str(),
+                              O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    ASSERT_GE(report, 0);
+    for (const char* list : {kItems, kHandoverBuyers, kBuyers}) {
+        GbkListModel* model = window().list_model(list);
+        ASSERT_NE(model, nullptr) << list;
+        QObject::connect(model, &QAbstractItemModel::rowsInserted,
+                         [this, list, report](const QModelIndex&, int first, int last) {
+                             std::string lines;
+                             for (int row = first; row <= last; ++row)
+                                 lines += std::string(list) + "\t" + ops().cell(list, row, 0) +
+                                          "\t" + ops().cell(list, row, 1) + "\n";
+                             // Unbuffered: with the system before the next row is shown.
+                             ASSERT_EQ(::write(report, lines.data(), lines.size()),
+                                       static_cast<ssize_t>(lines.size()));
+                         });
+    }
+    if (std::string_view(mode) == "item") {
+        ops().set_text("编辑框_关键字", "shoes");
+        ops().set_text("编辑框1", std::to_string(item_search().total_pages));
+        click("按钮_采集");
+    } else {
+        std::vector<std::vector<Text>> rows;
+        for (const MarketItem& item : review_items())
+            rows.push_back({item.url()});
+        ops().append_rows(kUrls, rows);
+        for (int i = 0; i < 3; ++i)
+            click("按钮3_批量获取");
+    }
+    // Until killed; a harvest that ends first is the parent's failure to see.
+    pump_for(60s);
+}
+
+}  // namespace
+
+BOUND_WINDOW_TEST_MAIN()

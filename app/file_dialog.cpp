@@ -60,6 +60,14 @@ bool FileDialog::show() {
         dialog.setDefaultSuffix(from_utf8(gbk_to_utf8(default_extension_)));
         const std::string filters = qt_name_filter(filter_);
         if (!filters.empty()) dialog.setNameFilters(from_utf8(filters).split(QStringLiteral(";;")));
+        // A bare name gets the extension of the file type chosen, not always the first one.
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                         [&dialog](const QString& filter) {
+                             const qsizetype dot = filter.lastIndexOf(QStringLiteral("*."));
+                             const qsizetype end = filter.indexOf(QLatin1Char(')'), dot);
+                             if (dot >= 0 && end > dot)
+                                 dialog.setDefaultSuffix(filter.mid(dot + 2, end - dot - 2));
+                         });
         if (!path_.empty()) dialog.selectFile(QString::fromStdU16String(path_.u16string()));
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
             chosen = std::filesystem::path(dialog.selectedFiles().constFirst().toStdU16String());

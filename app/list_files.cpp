@@ -11,6 +11,7 @@
 #include "runtime/files.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
+#include "store/exporters.h"
 
 namespace {
 
@@ -23,6 +24,13 @@ constexpr size_t kBatchRows = 8192;
 
 const Text& text_file_filter() {
     static const Text filter = utf8_to_gbk("文本文件(*.txt)|*.txt");
+    return filter;
+}
+
+// Exports may also go to a spreadsheet; the text file stays the first choice.
+const Text& export_filter() {
+    static const Text filter =
+        utf8_to_gbk("文本文件(*.txt)|*.txt|CSV (*.csv)|*.csv|Excel (*.xlsx)|*.xlsx");
     return filter;
 }
 
@@ -106,14 +114,10 @@ void ClearUrls(Window& window, ProgramValues& values) {
 bool save_list_file(FileDialog& dialog, const std::vector<Text>& lines) {
     dialog.set_mode(FileDialog::Mode::Save);
     dialog.set_default_extension("txt");
-    dialog.set_filter(text_file_filter());
-    Bytes content;
-    for (const Text& line : lines) {
-        content.insert(content.end(), line.begin(), line.end());
-        content.insert(content.end(), kLineEnd.begin(), kLineEnd.end());
-    }
+    dialog.set_filter(export_filter());
     if (!dialog.show()) return false;
-    if (!file_write_all(dialog.path(), {content})) return false;
+    // The format follows the file type chosen, that is the name's extension.
+    if (!export_lines(dialog.path(), lines, nullptr)) return false;
     static const Text done = utf8_to_gbk("导出成功");
     message_box(done);
     return true;

@@ -163,8 +163,28 @@ TEST_F(ListFiles, ExportBuyerIdsWritesColumnOneWithCrLf) {
         EXPECT_EQ(messages().back(), gbk("导出成功"));
         EXPECT_EQ(seen_mode_, FileDialog::Mode::Save);
         EXPECT_EQ(seen_extension_, "txt");
-        EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt"));
+        EXPECT_EQ(seen_filter_,
+                  gbk("文本文件(*.txt)|*.txt|CSV (*.csv)|*.csv|Excel (*.xlsx)|*.xlsx"));
         EXPECT_EQ(ops().row_count(kBuyers), static_cast<int>(c.rows.size()));
+    }
+}
+
+// The file type chosen decides the format: the same IDs as text cells of a spreadsheet.
+TEST_F(ListFiles, ExportBuyerIdsToASpreadsheetByTheChosenType) {
+    ops().append_rows(kBuyers, {{"1", "123456789012345678"}, {"2", "=1+2"}});
+    const struct {
+        const char* name;
+        std::string start;
+    } cases[] = {
+        {"ids.csv", "\xEF\xBB\xBF=\"123456789012345678\"\r\n'=1+2\r\n"},
+        {"ids.xlsx", "PK"},
+    };
+    for (const auto& c : cases) {
+        const fs::path out = dir_ / c.name;
+        answer(out);
+        click("按钮5_导出");
+        EXPECT_EQ(read(out).value_or("").substr(0, c.start.size()), c.start) << c.name;
+        EXPECT_EQ(messages().back(), gbk("导出成功")) << c.name;
     }
 }
 
@@ -252,11 +272,11 @@ TEST_F(ListFiles, DialogPropertiesCarryOverBetweenOperations) {
     click("按钮6");
     EXPECT_EQ(seen_filter_, gbk("TXT文件|*.txt")) << "initial filter";
     EXPECT_EQ(seen_extension_, "");
-    click("按钮5_导出");  // save mode, "txt", text-file filter
+    click("按钮5_导出");  // save mode, "txt", text-file and spreadsheet filter
     click("按钮6");
     EXPECT_EQ(seen_mode_, FileDialog::Mode::Open);
     EXPECT_EQ(seen_extension_, "txt");
-    EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt"));
+    EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt|CSV (*.csv)|*.csv|Excel (*.xlsx)|*.xlsx"));
     EXPECT_EQ(shown_, 3);
 }
 

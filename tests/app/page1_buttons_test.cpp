@@ -126,7 +126,7 @@ TEST_F(Page1Buttons, ExportUrlsWritesTheHarvestedAddressesReadyToImport) {
     EXPECT_EQ(messages(), std::vector<Text>{gbk("导出成功")});
     EXPECT_EQ(seen_mode_, FileDialog::Mode::Save);
     EXPECT_EQ(seen_extension_, "txt");
-    EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt"));
+    EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt|CSV (*.csv)|*.csv|Excel (*.xlsx)|*.xlsx"));
 
     // The file goes straight into the buyer page as its URL list.
     answer(file);
@@ -183,7 +183,9 @@ TEST_F(Page1Buttons, ExportFilesByteForByte) {
         EXPECT_EQ(read(file), c.bytes) << c.rule;
         EXPECT_EQ(messages().size(), before + 1) << c.rule;
         EXPECT_EQ(seen_mode_, FileDialog::Mode::Save) << c.rule;
-        EXPECT_EQ(seen_filter_, gbk("文本文件(*.txt)|*.txt")) << c.rule;
+        EXPECT_EQ(seen_filter_,
+                  gbk("文本文件(*.txt)|*.txt|CSV (*.csv)|*.csv|Excel (*.xlsx)|*.xlsx"))
+            << c.rule;
     }
 }
 

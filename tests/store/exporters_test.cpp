@@ -1,0 +1,139 @@
+// The export formats read back as a spreadsheet would read them: the text file byte for byte, CSV
+// with its mark, neutralised formulas and IDs kept as text, .xlsx through its sheet XML.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include "runtime/gbk.h"
+#include "store/exporters.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string file_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// One member of the zip archive, through the unzip tool.
+std::string unzip_member(const fs::path& archive, const std::string& member) {
+    const std::string command = "unzip -p '" + archive.string() + "' '" + member + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return {};
+    std::string out;
+    std::array<char, 4096> buffer{};
+    size_t n = 0;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        out.append(buffer.data(), n);
+    pclose(pipe);
+    return out;
+}
+
+// The text of every cell of the first sheet in order, shared strings resolved.
+std::vector<std::string> xlsx_cells(const fs::path& archive) {
+    const std::string shared = unzip_member(archive, "xl/sharedStrings.xml");
+    std::vector<std::string> strings;
+    for (size_t at = shared.find("<t"); at != std::string::npos; at = shared.find("<t", at)) {
+        const size_t open_end = shared.find('>', at);
+        if (shared[at + 2] != '>' && shared[at + 2] != ' ') {
+            at = open_end;
+            continue;
+        }
+        const size_t close = shared.find("</t>", open_end);
+        strings.push_back(shared.substr(open_end + 1, close - open_end - 1));
+        at = close;
+    }
+    const std::string sheet = unzip_member(archive, "xl/worksheets/sheet1.xml");
+    std::vector<std::string> cells;
+    for (size_t at = sheet.find("<c "); at != std::string::npos; at = sheet.find("<c ", at + 1)) {
+        const size_t end = sheet.find("</c>", at);
+        const std::string cell = sheet.substr(at, end - at);
+        if (cell.find("t=\"s\"") == std::string::npos) {
+            cells.push_back("<not text>");
+            continue;
+        }
+        const size_t v = cell.find("<v>");
+        const size_t index = std::stoul(cell.substr(v + 3));
+        cells.push_back(index < strings.size() ? strings[index] : "<no string>");
+    }
+    return cells;
+}
+
+TEST(ExportFormat, FollowsTheExtensionInAnyCase) {
+    const std::pair<const char*, ExportFormat> cases[] = {
+        {"a.txt", ExportFormat::text},  {"a", ExportFormat::text},
+        {"a.CSV", ExportFormat::csv},   {"dir.csv/a.txt", ExportFormat::text},
+        {"a.xlsx", ExportFormat::xlsx}, {"a.XlSx", ExportFormat::xlsx},
+        {"a.xls", ExportFormat::text},  {"a.csv.bak", ExportFormat::text},
+    };
+    for (const auto& [path, format] : cases)
+        EXPECT_EQ(export_format(path), format) << path;
+}
+
+TEST(CsvField, NeutralisesFormulasKeepsIdsTextAndQuotes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"=1+2", "'=1+2"},
+        {"+33", "'+33"},
+        {"-cmd|' /C calc'!A0", "'-cmd|' /C calc'!A0"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tx", "'\tx"},
+        {"123456789012345678", "=\"123456789012345678\""},
+        {"007", "=\"007\""},
+        {"12a", "12a"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"=a,b", "\"'=a,b\""},
+        {"line\r\nnext", "\"line\r\nnext\""},
+        {"", ""},
+        {utf8_to_gbk("买家"), "买家"},
+    };
+    for (const auto& [cell, field] : cases)
+        EXPECT_EQ(csv_field(cell), field) << cell;
+}
+
+TEST(Exports, EachFormatReadsBackAsWritten) {
+    TempFolder folder{"zembra-export"};
+    const std::vector<Text> lines = {"123456789012345678", "=HYPERLINK(\"http://x\")",
+                                     utf8_to_gbk("淘宝买家"), "plain"};
+
+    ASSERT_TRUE(export_lines(folder / "ids.txt", lines, nullptr));
+    EXPECT_EQ(file_bytes(folder / "ids.txt"), "123456789012345678\r\n=HYPERLINK(\"http://x\")\r\n" +
+                                                  utf8_to_gbk("淘宝买家") + "\r\nplain\r\n");
+
+    ASSERT_TRUE(export_lines(folder / "ids.csv", lines, nullptr));
+    EXPECT_EQ(file_bytes(folder / "ids.csv"),
+              "\xEF\xBB\xBF=\"123456789012345678\"\r\n\"'=HYPERLINK(\"\"http://x\"\")\"\r\n"
+              "淘宝买家\r\nplain\r\n");
+
+    std::string error;
+    ASSERT_TRUE(export_lines(folder / "ids.xlsx", lines, &error)) << error;
+    const std::vector<std::string> cells = {"123456789012345678", "=HYPERLINK(\"http://x\")",
+                                            "淘宝买家", "plain"};
+    EXPECT_EQ(xlsx_cells(folder / "ids.xlsx"), cells);
+    EXPECT_EQ(unzip_member(folder / "ids.xlsx", "xl/worksheets/sheet1.xml").find("<f>"),
+              std::string::npos)
+        << "no formula cells";
+
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+}
+
+TEST(Exports, AFailedWriteLeavesTheOldFileAndNoPart) {
+    TempFolder folder{"zembra-export-fail"};
+    for (const char* name : {"old.txt", "old.csv", "old.xlsx"}) {
+        const fs::path target = folder / name;
+        std::ofstream(target) << "old";
+        // A folder where the temporary file would go: the write cannot happen.
+        fs::create_directory(target.string() + ".part");
+        std::string error;
+        EXPECT_FALSE(export_lines(target, {"new"}, &error)) << name;
+        EXPECT_FALSE(error.empty()) << name;
+        EXPECT_EQ(file_bytes(target), "old") << name;
+    }
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harvest/unescape_text.h"
@@ -127,6 +128,25 @@ int main(int argc, char** argv) {
     std::printf("broken page: %zu bytes, %d matches: %.0f us mean, %.0f median, %.0f best\n",
                 broken.size(), broken_matches, broken_time.mean_us, broken_time.median_us,
                 broken_time.best_us);
+
+    // The parts of one run: the GBK to UTF-8 conversion, and matching through each route.
+    const auto item = script_pattern_compile(kItemPattern, ScriptRegexOptions{});
+    const auto page_text = std::make_shared<const Text>(page);
+    const auto broken_text = std::make_shared<const Text>(broken);
+    for (const auto& [name, text] : {std::pair{"normal", page_text}, {"broken", broken_text}}) {
+        std::vector<GbkUtf8Anchor> anchors;
+        const Timing convert = time_it(20, [&] { gbk_to_utf8(*text, &anchors); });
+        bool fast = false;
+        const Timing first = time_it(20, [&] {
+            fast = script_pattern_match(*item, text, ScriptMatchRoute::fast_first).fast;
+        });
+        const Timing linear =
+            time_it(20, [&] { script_pattern_match(*item, text, ScriptMatchRoute::linear_only); });
+        std::printf(
+            "%s page medians: conversion %.0f us, fast route %.0f us (%s), RE2 alone %.0f us\n",
+            name, convert.median_us, first.median_us, fast ? "fast path" : "fell back to RE2",
+            linear.median_us);
+    }
 
     std::size_t decoded_bytes = 0;
     const int rounds = 2000;

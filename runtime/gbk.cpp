@@ -5,6 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <memory>
 #include <vector>
 
@@ -121,9 +124,15 @@ const GbkTables& tables() {
     return instance;
 }
 
-// Length of the pure-ASCII run at the start of text, eight bytes at a time.
+// Length of the pure-ASCII run at the start of text, sixteen or eight bytes at a time.
 std::size_t ascii_run(const char* text, std::size_t size) {
     std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= size; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        if (_mm_movemask_epi8(block) != 0) break;
+    }
+#endif
     for (; i + 8 <= size; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, text + i, 8);
@@ -132,6 +141,28 @@ std::size_t ascii_run(const char* text, std::size_t size) {
     while (i < size && static_cast<unsigned char>(text[i]) < 0x80)
         ++i;
     return i;
+}
+
+// Lowers the ASCII capitals of a text in place; other bytes stay.
+void lower_ascii(char* const data, const std::size_t size) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Signed bytes: everything from 0x80 on is negative, so never a capital.
+    const __m128i before_a = _mm_set1_epi8('A' - 1);
+    const __m128i after_z = _mm_set1_epi8('Z' + 1);
+    const __m128i case_bit = _mm_set1_epi8(0x20);
+    for (; i + 16 <= size; i += 16) {
+        auto* const at = reinterpret_cast<__m128i*>(data + i);
+        const __m128i block = _mm_loadu_si128(at);
+        const __m128i capitals =
+            _mm_and_si128(_mm_cmpgt_epi8(block, before_a), _mm_cmplt_epi8(block, after_z));
+        _mm_storeu_si128(at, _mm_or_si128(block, _mm_and_si128(capitals, case_bit)));
+    }
+#endif
+    for (; i < size; ++i) {
+        const auto u = static_cast<unsigned char>(data[i]);
+        if (u >= 'A' && u <= 'Z') data[i] = static_cast<char>(u + ('a' - 'A'));
+    }
 }
 
 bool all_ascii(std::string_view text) {
@@ -230,14 +261,26 @@ std::string gbk_to_utf8(std::string_view gbk) {
 }
 
 std::string gbk_to_utf8(std::string_view gbk, std::vector<GbkUtf8Anchor>* anchors) {
-    if (anchors) anchors->clear();
-    if (all_ascii(gbk)) return std::string(gbk);
-    const GbkTables& t = tables();
     std::string out;
+    gbk_to_utf8(gbk, out, anchors);
+    return out;
+}
+
+void gbk_to_utf8(std::string_view gbk, std::string& out, std::vector<GbkUtf8Anchor>* anchors,
+                 bool lower_letters) {
+    if (anchors) anchors->clear();
+    out.clear();
+    if (all_ascii(gbk)) {
+        out.assign(gbk);
+        if (lower_letters) lower_ascii(out.data(), out.size());
+        return;
+    }
+    const GbkTables& t = tables();
     out.reserve(gbk.size() + gbk.size() / 2);
     for (std::size_t i = 0; i < gbk.size();) {
         const std::size_t run = ascii_run(gbk.data() + i, gbk.size() - i);
         out.append(gbk.data() + i, run);
+        if (lower_letters) lower_ascii(out.data() + out.size() - run, run);
         i += run;
         if (i >= gbk.size()) break;
         std::size_t used = 0;
@@ -247,7 +290,6 @@ std::string gbk_to_utf8(std::string_view gbk, std::vector<GbkUtf8Anchor>* anchor
             anchors->push_back(
                 {static_cast<std::uint32_t>(out.size()), static_cast<std::uint32_t>(i)});
     }
-    return out;
 }
 
 std::u16string gbk_to_utf16(std::string_view gbk) {

@@ -24,6 +24,11 @@ struct GbkUtf8Anchor {
 // As gbk_to_utf8, and records one anchor per non-ASCII character (none for pure ASCII), so that a
 // span of the UTF-8 text can be cut from the original GBK bytes exactly.
 std::string gbk_to_utf8(std::string_view gbk, std::vector<GbkUtf8Anchor>* anchors);
+// The same into `out`, whose memory is reused (a worker converting page after page); with
+// lower_letters, ASCII capitals come out in lower case (caseless matching on a case-sensitive
+// engine).
+void gbk_to_utf8(std::string_view gbk, std::string& out, std::vector<GbkUtf8Anchor>* anchors,
+                 bool lower_letters = false);
 
 // The GBK offset of a UTF-8 offset that lies on a character boundary.
 std::size_t gbk_offset_for_utf8(const std::vector<GbkUtf8Anchor>& anchors, std::size_t utf8_offset);

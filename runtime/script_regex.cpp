@@ -1,12 +1,19 @@
 #include "runtime/script_regex.h"
 
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+#include <re2/filtered_re2.h>
 #include <re2/re2.h>
 
 #include <boost/regex.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <locale>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -21,6 +28,15 @@ namespace {
 // RE2 keeps its automata within this budget; the item pattern over a 2 MB page needs far less, but
 // a budget too small makes RE2 drop to its slow NFA.
 constexpr std::int64_t kRe2MemoryBudget = 64 << 20;
+
+// Steps one search of the fast path may take before RE2 takes over. A normal page's item needs a
+// few thousand; a page where the pattern cannot complete needs millions.
+constexpr std::uint32_t kFastStepLimit = 100000;
+// Conversion buffers up to this size stay with their thread between runs.
+constexpr std::size_t kKeptBuffer = 4 << 20;
+// Shorter literals say too little about a page to be worth a search.
+constexpr int kAtomMinLength = 3;
+constexpr PCRE2_SIZE kUnset = std::numeric_limits<PCRE2_SIZE>::max();
 
 constexpr const char* kSpaceSet = "\\t\\n\\x{B}\\f\\r ";
 // Word boundaries over ASCII word characters only; Boost's own would count Chinese as word
@@ -259,11 +275,152 @@ std::wstring to_wide(std::string_view utf8) {
 
 }  // namespace
 
+namespace {
+
+struct FastCodeFree {
+    void operator()(pcre2_code* code) const { pcre2_code_free(code); }
+};
+using FastCode = std::unique_ptr<pcre2_code, FastCodeFree>;
+
+// A caseless pattern rewritten to run case-sensitively over a text whose ASCII letters were
+// lowered: PCRE2's JIT searches several times faster without its caseless mode. ASCII letters
+// outside classes become lower case; classes and non-ASCII characters stay caseless inside
+// "(?i:...)" (a caseless class over lowered letters is the class closed under case, as it should
+// be). Empty when the pattern sets flags of its own, which could turn caseless matching off.
+std::optional<std::string> lowered_form(std::string_view p) {
+    std::string out;
+    out.reserve(p.size() + 16);
+    for (std::size_t i = 0; i < p.size();) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '\\') {
+            const std::size_t end =
+                i + 2 < p.size() && p[i + 1] == 'x' && p[i + 2] == '{' ? p.find('}', i) : i + 1;
+            if (end == std::string_view::npos || end >= p.size()) return std::nullopt;
+            out += "(?i:";
+            out.append(p.substr(i, end + 1 - i));
+            out += ')';
+            i = end + 1;
+        } else if (c == '[') {
+            std::size_t end = i + 1;
+            if (end < p.size() && p[end] == '^') ++end;
+            while (end < p.size() && p[end] != ']')
+                end += p[end] == '\\' ? 2 : 1;
+            if (end >= p.size()) return std::nullopt;
+            out += "(?i:";
+            out.append(p.substr(i, end + 1 - i));
+            out += ')';
+            i = end + 1;
+        } else if (c == '(' && i + 1 < p.size() && p[i + 1] == '?') {
+            if (p.substr(i, 3) == "(?:") {
+                out += "(?:";
+                i += 3;
+                continue;
+            }
+            const std::size_t name = p.substr(i, 4) == "(?P<" ? i + 4 : i + 3;
+            if (p.substr(i, 3) != "(?<" && name != i + 4) return std::nullopt;
+            const std::size_t close = p.find('>', name);
+            if (close == std::string_view::npos) return std::nullopt;
+            out.append(p.substr(i, close + 1 - i));  // a group's name keeps its case
+            i = close + 1;
+        } else if (c >= 0x80) {
+            const std::size_t len = std::min(utf8_length(c), p.size() - i);
+            out += "(?i:";
+            out.append(p.substr(i, len));
+            out += ')';
+            i += len;
+        } else {
+            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+// The fast path for a pattern RE2 took: the same rewritten pattern on PCRE2's JIT, which finds the
+// common page's matches several times faster. Null when PCRE2 reads the pattern differently
+// (another group count) or cannot compile it; RE2 then runs alone.
+FastCode compile_fast(const std::string& translated, const ScriptRegexOptions& options, int groups,
+                      bool lowered) {
+    pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+    if (!context) return nullptr;
+    pcre2_set_newline(context, PCRE2_NEWLINE_LF);
+    std::uint32_t flags = PCRE2_UTF | PCRE2_NEVER_BACKSLASH_C | PCRE2_NEVER_UCP;
+    if (!options.case_sensitive && !lowered) flags |= PCRE2_CASELESS;
+    // Multi-line "^" also after a line feed that ends the text, as RE2 has it.
+    flags |= options.multiline ? PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX : PCRE2_DOLLAR_ENDONLY;
+    int error = 0;
+    PCRE2_SIZE error_at = 0;
+    FastCode code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                flags, &error, &error_at, context));
+    pcre2_compile_context_free(context);
+    if (!code) return nullptr;
+    std::uint32_t count = 0;
+    if (pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &count) != 0 ||
+        count != static_cast<std::uint32_t>(groups))
+        return nullptr;
+    if (pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE) != 0) return nullptr;
+    return code;
+}
+
+// A literal every match must hold, lower-cased, and the byte of it the search looks for first.
+struct Atom {
+    std::string text;
+    std::size_t key = 0;
+};
+
+// Literals every match must hold, found by RE2's prefilter: a page that lacks one cannot match, and
+// a byte search over it is far quicker than any automaton (the page whose layout changed).
+struct Prefilter {
+    std::unique_ptr<re2::FilteredRE2> filter;
+    std::vector<Atom> atoms;  // empty text for an atom searched no further (taken as present)
+};
+
+// How rare a byte is in a page, higher is rarer: the search keys on the rarest byte of an atom.
+int rarity(unsigned char c) {
+    static constexpr std::string_view kCommon =
+        " \"':,./=<>-\n\t0123456789etaoinshrdlcumwfgypbvkjxqz";
+    const std::size_t at = kCommon.find(static_cast<char>(c));
+    return at == std::string_view::npos ? 100 : static_cast<int>(at);
+}
+
+std::unique_ptr<Prefilter> compile_prefilter(const std::string& re2_pattern,
+                                             const RE2::Options& options) {
+    auto prefilter = std::make_unique<Prefilter>();
+    prefilter->filter = std::make_unique<re2::FilteredRE2>(kAtomMinLength);
+    int id = 0;
+    if (prefilter->filter->Add(re2_pattern, options, &id) != RE2::NoError) return nullptr;
+    std::vector<std::string> atoms;
+    prefilter->filter->Compile(&atoms);
+    if (atoms.empty()) return nullptr;  // nothing every match must hold
+    for (const std::string& text : atoms) {
+        // The atoms come lower-cased; ASCII ones are searched ignoring ASCII case (a superset of
+        // what the pattern can match), the others count as present.
+        Atom atom;
+        bool ascii = true;
+        for (const char c : text)
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (ascii) {
+            atom.text = text;
+            for (std::size_t i = 1; i < text.size(); ++i)
+                if (rarity(static_cast<unsigned char>(text[i])) >
+                    rarity(static_cast<unsigned char>(text[atom.key])))
+                    atom.key = i;
+        }
+        prefilter->atoms.push_back(std::move(atom));
+    }
+    return prefilter;
+}
+
+}  // namespace
+
 class ScriptPattern {
 public:
     ScriptRegexOptions options;
     ScriptRegexEngine engine = ScriptRegexEngine::linear;
     std::unique_ptr<RE2> linear;
+    FastCode fast;                         // optional, beside `linear`
+    bool lowered = false;                  // `fast` runs over the text with lowered ASCII letters
+    std::unique_ptr<Prefilter> prefilter;  // optional, beside `fast`
     std::unique_ptr<boost::wregex> backtracking;
     int groups = 0;
 };
@@ -284,13 +441,22 @@ std::shared_ptr<const ScriptPattern> script_pattern_compile(std::string_view pat
         re2_options.set_longest_match(false);
         re2_options.set_log_errors(false);
         re2_options.set_max_mem(kRe2MemoryBudget);
-        std::string text = translate(utf8, Target::re2, options.multiline);
-        if (options.multiline) text = "(?m)" + text;
-        auto re = std::make_unique<RE2>(text, re2_options);
+        const std::string text = translate(utf8, Target::re2, options.multiline);
+        auto re = std::make_unique<RE2>(options.multiline ? "(?m)" + text : text, re2_options);
         if (re->ok()) {
             compiled->engine = ScriptRegexEngine::linear;
             compiled->groups = re->NumberOfCapturingGroups();
             compiled->linear = std::move(re);
+            if (!options.case_sensitive) {
+                if (const auto lowered = lowered_form(text)) {
+                    compiled->fast = compile_fast(*lowered, options, compiled->groups, true);
+                    compiled->lowered = compiled->fast != nullptr;
+                }
+            }
+            if (!compiled->fast)
+                compiled->fast = compile_fast(text, options, compiled->groups, false);
+            if (compiled->fast)
+                compiled->prefilter = compile_prefilter(compiled->linear->pattern(), re2_options);
             return compiled;
         }
         if (engine == ScriptRegexEngine::linear) return nullptr;
@@ -355,15 +521,144 @@ bool next_start(std::size_t begin, std::size_t end, std::size_t size, std::size_
     return true;
 }
 
-void match_linear(const ScriptPattern& pattern, std::string_view text, SpanSink& sink) {
+unsigned char ascii_lower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Whether the text holds the lower-case ASCII atom in any ASCII case: memchr over both cases of
+// its key byte, then a comparison around each hit.
+bool holds(std::string_view text, const Atom& atom) {
+    const std::size_t size = atom.text.size();
+    if (text.size() < size) return false;
+    const auto key = static_cast<unsigned char>(atom.text[atom.key]);
+    const unsigned char upper =
+        key >= 'a' && key <= 'z' ? static_cast<unsigned char>(key - ('a' - 'A')) : key;
+    // The key can sit at [key, text.size() - size + key] only.
+    const char* const first = text.data() + atom.key;
+    const char* const last = text.data() + (text.size() - size) + atom.key + 1;
+    const char* next_lower = first;
+    const char* next_upper = upper == key ? last : first;
+    const char* hit_lower = nullptr;
+    const char* hit_upper = nullptr;
+    for (;;) {
+        if (!hit_lower && next_lower < last)
+            hit_lower = static_cast<const char*>(
+                std::memchr(next_lower, key, static_cast<std::size_t>(last - next_lower)));
+        if (!hit_upper && next_upper < last)
+            hit_upper = static_cast<const char*>(
+                std::memchr(next_upper, upper, static_cast<std::size_t>(last - next_upper)));
+        if (!hit_lower) next_lower = last;
+        if (!hit_upper) next_upper = last;
+        const char* hit =
+            hit_lower && (!hit_upper || hit_lower < hit_upper) ? hit_lower : hit_upper;
+        if (!hit) return false;
+        const char* start = hit - atom.key;
+        std::size_t i = 0;
+        while (i < size && ascii_lower(static_cast<unsigned char>(start[i])) ==
+                               static_cast<unsigned char>(atom.text[i]))
+            ++i;
+        if (i == size) return true;
+        if (hit == hit_lower) {
+            next_lower = hit + 1;
+            hit_lower = nullptr;
+        } else {
+            next_upper = hit + 1;
+            hit_upper = nullptr;
+        }
+    }
+}
+
+// Two characters fold into ASCII letters ("ſ" into "s", the Kelvin sign into "k"): where the GBK
+// table can give either, an ASCII search could miss what a caseless pattern matches.
+bool folds_into_ascii(std::string_view text) {
+    static const bool possible = [] {
+        for (const char* c : {"\xC5\xBF", "\xE2\x84\xAA"})
+            if (gbk_to_utf8(utf8_to_gbk(c)) == c) return true;
+        return false;
+    }();
+    if (!possible) return false;
+    return memmem(text.data(), text.size(), "\xC5\xBF", 2) ||
+           memmem(text.data(), text.size(), "\xE2\x84\xAA", 3);
+}
+
+// False when the text lacks a literal that every match needs.
+bool may_match(const Prefilter& prefilter, std::string_view text) {
+    if (folds_into_ascii(text)) return true;
+    std::vector<int> present;
+    for (std::size_t i = 0; i < prefilter.atoms.size(); ++i) {
+        const Atom& atom = prefilter.atoms[i];
+        if (atom.text.empty() || holds(text, atom)) present.push_back(static_cast<int>(i));
+    }
+    std::vector<int> candidates;
+    prefilter.filter->AllPotentials(present, &candidates);
+    return !candidates.empty();
+}
+
+// Runs the fast path from `pos` on. Returns true when it went through the whole text; false when a
+// search hit the step limit or failed, with `pos` where that search began: the matches before it
+// are in the sink and RE2 goes on from there, so a page that makes PCRE2 backtrack still ends in
+// linear time.
+bool match_fast(const ScriptPattern& pattern, std::string_view text, SpanSink& sink,
+                std::size_t& pos) {
+    pcre2_match_data* data = pcre2_match_data_create_from_pattern(pattern.fast.get(), nullptr);
+    pcre2_match_context* context = pcre2_match_context_create(nullptr);
+    bool done = false;
+    if (data && context) {
+        pcre2_set_match_limit(context, kFastStepLimit);
+        const auto* subject = reinterpret_cast<PCRE2_SPTR>(text.data());
+        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
+        const auto groups = static_cast<std::size_t>(pattern.groups) + 1;
+        // The converter's output is valid UTF-8, so PCRE2 need not check it on every search.
+        while (pos <= text.size()) {
+            const int rc = pcre2_match(pattern.fast.get(), subject, text.size(), pos,
+                                       PCRE2_NO_UTF_CHECK, data, context);
+            if (rc == PCRE2_ERROR_NOMATCH) {
+                done = true;
+                break;
+            }
+            if (rc <= 0) break;  // step limit or another failure: RE2 takes over here
+            for (std::size_t g = 0; g < groups; ++g) {
+                const PCRE2_SIZE b = ovector[2 * g];
+                const bool matched = g < static_cast<std::size_t>(rc) && b != kUnset;
+                sink.add(matched, matched ? b : 0, matched ? ovector[2 * g + 1] : 0);
+            }
+            const std::size_t b = ovector[0];
+            const std::size_t e = ovector[1];
+            if (!pattern.options.global) {
+                done = true;
+                break;
+            }
+            const std::size_t step =
+                e < text.size() ? utf8_length(static_cast<unsigned char>(text[e])) : 1;
+            if (!next_start(b, e, text.size(), step, pos)) {
+                done = true;
+                break;
+            }
+        }
+    }
+    pcre2_match_context_free(context);
+    pcre2_match_data_free(data);
+    return done;
+}
+
+void match_linear(const ScriptPattern& pattern, std::string_view text, SpanSink& sink,
+                  std::size_t pos) {
     const RE2& re = *pattern.linear;
     std::vector<re2::StringPiece> groups(static_cast<std::size_t>(pattern.groups) + 1);
     const re2::StringPiece whole(text.data(), text.size());
-    std::size_t pos = 0;
     while (pos <= text.size()) {
         if (!re.Match(whole, pos, text.size(), RE2::UNANCHORED, groups.data(),
                       static_cast<int>(groups.size())))
             break;
+        // RE2 searches byte by byte and can find an empty match inside a character (\B between two
+        // of its bytes); a match starts on a character, so search on from the next one.
+        const auto start = static_cast<std::size_t>(groups[0].data() - text.data());
+        if (start < text.size() && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+            pos = start + 1;
+            while (pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80)
+                ++pos;
+            continue;
+        }
         for (const re2::StringPiece& g : groups) {
             const bool matched = g.data() != nullptr;
             const std::size_t b = matched ? static_cast<std::size_t>(g.data() - text.data()) : 0;
@@ -408,17 +703,38 @@ void match_backtracking(const ScriptPattern& pattern, std::string_view text, Spa
 }  // namespace
 
 ScriptMatchSet script_pattern_match(const ScriptPattern& pattern,
-                                    std::shared_ptr<const Text> subject) {
+                                    std::shared_ptr<const Text> subject, ScriptMatchRoute route) {
     ScriptMatchSet set;
     set.width = static_cast<std::size_t>(pattern.groups) + 1;
     set.subject = subject ? std::move(subject) : std::make_shared<const Text>();
     if (set.subject->size() >= ScriptSpan::kNotMatched) return set;
-    std::vector<GbkUtf8Anchor> anchors;
-    const std::string utf8 = gbk_to_utf8(*set.subject, &anchors);
+    // Each thread keeps its conversion buffers: a worker matches page after page, and fresh
+    // buffers of a page's size cost more than the fast path's matching.
+    thread_local std::string utf8;
+    thread_local std::vector<GbkUtf8Anchor> anchors;
+    struct Trim {
+        ~Trim() {
+            if (utf8.capacity() > kKeptBuffer) std::string().swap(utf8);
+            if (anchors.capacity() * sizeof(GbkUtf8Anchor) > kKeptBuffer)
+                std::vector<GbkUtf8Anchor>().swap(anchors);
+        }
+    } trim;
+    // A caseless RE2 pattern finds the same over the lowered text, should it take over.
+    gbk_to_utf8(*set.subject, utf8, &anchors,
+                pattern.lowered && route == ScriptMatchRoute::fast_first);
     SpanSink sink(set, anchors);
-    if (pattern.linear)
-        match_linear(pattern, utf8, sink);
-    else if (pattern.backtracking)
+    if (pattern.linear) {
+        std::size_t pos = 0;
+        if (pattern.fast && route == ScriptMatchRoute::fast_first) {
+            if (pattern.prefilter && !may_match(*pattern.prefilter, utf8)) {
+                set.fast = true;
+                return set;
+            }
+            set.fast = match_fast(pattern, utf8, sink, pos);
+            if (set.fast) return set;
+        }
+        match_linear(pattern, utf8, sink, pos);
+    } else if (pattern.backtracking)
         match_backtracking(pattern, utf8, sink);
     return set;
 }

@@ -4,7 +4,8 @@
 // from 1. It matches on Unicode: the GBK pattern and subject become UTF-8, so "." takes one whole
 // character and case folding never pairs unrelated GBK bytes; captured texts are cut from the
 // original GBK bytes. Patterns run on RE2 (linear time, so a page with a changed layout cannot
-// stall a worker); only what RE2 cannot express (look-ahead, back-references) runs on Boost.Regex.
+// stall a worker), found first through PCRE2's JIT under a step limit; only what RE2 cannot express
+// (look-ahead, back-references) runs on Boost.Regex.
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -35,6 +36,7 @@ struct ScriptMatchSet {
     std::shared_ptr<const Text> subject;
     std::size_t width = 1;
     std::vector<ScriptSpan> spans;
+    bool fast = false;  // the fast path found every match, RE2 was not needed
 
     std::size_t count() const { return spans.size() / width; }
     const ScriptSpan* span(std::size_t match, std::size_t index) const;  // null when out of range
@@ -50,10 +52,15 @@ std::shared_ptr<const ScriptPattern> script_pattern_compile(
 // The engine a compiled pattern runs on (never automatic).
 ScriptRegexEngine script_pattern_engine(const ScriptPattern& pattern);
 int script_pattern_group_count(const ScriptPattern& pattern);
+// How a linear pattern runs: PCRE2's JIT first under a step limit, RE2 from wherever that limit
+// trips; or RE2 alone. Both give the same matches.
+enum class ScriptMatchRoute { fast_first, linear_only };
+
 // Every match over the subject (only the first when not global). An empty match moves the next
 // search on by one character; an engine failure ends the run keeping the matches found before it.
 ScriptMatchSet script_pattern_match(const ScriptPattern& pattern,
-                                    std::shared_ptr<const Text> subject);
+                                    std::shared_ptr<const Text> subject,
+                                    ScriptMatchRoute route = ScriptMatchRoute::fast_first);
 
 class ScriptRegex {
 public:

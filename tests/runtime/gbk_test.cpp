@@ -171,4 +171,40 @@ TEST(GbkCodec, AnchorsMapUtf8OffsetsBackToTheGbkBytes) {
     EXPECT_EQ(gbk_offset_for_utf8(none, 7), 7u);
 }
 
+TEST(GbkCodec, ConversionIntoABufferCanLowerAsciiLetters) {
+    const struct {
+        const char* name;
+        std::string gbk;
+        bool lower;
+        std::string utf8;
+    } cases[] = {
+        {"ASCII only, long enough for whole blocks", "ABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{0aZ", true,
+         "abcdefghijklmnopqrstuvwxyz@[`{0az"},
+        {"ASCII only, kept", "AbC", false, "AbC"},
+        // 0x81 0x41 is one character whose second byte is "A": it must come out whole.
+        {"trail byte that looks like a capital", "X\x81\x41Y", true, "x丄y"},
+        {"capitals around Chinese", "NID\xD6\xD0USER_ID\xCE\xC4", true, "nid中user_id文"},
+        {"bad bytes",
+         "A\xFF"
+         "B\x80",
+         true,
+         "a\xEF\xBF\xBD"
+         "b€"},
+    };
+    std::string out = "left over from before";
+    std::vector<GbkUtf8Anchor> anchors;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        gbk_to_utf8(c.gbk, out, &anchors, c.lower);
+        EXPECT_EQ(out, c.utf8);
+        std::vector<GbkUtf8Anchor> fresh;
+        gbk_to_utf8(c.gbk, &fresh);
+        ASSERT_EQ(anchors.size(), fresh.size());  // the anchors do not depend on the letters' case
+        for (std::size_t i = 0; i < fresh.size(); ++i) {
+            EXPECT_EQ(anchors[i].utf8_end, fresh[i].utf8_end);
+            EXPECT_EQ(anchors[i].gbk_end, fresh[i].gbk_end);
+        }
+    }
+}
+
 }  // namespace

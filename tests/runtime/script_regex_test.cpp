@@ -245,6 +245,12 @@ TEST(ScriptRegex, GbkSubjectsKeepTheirOwnBytes) {
          {{"a\xFF"
            "b"}}},
         {"lone lead byte at the end", "x.$", "x\xD6", {{"x\xD6"}}},
+        // The bad byte is one character to the engines: no empty match between its UTF-8 bytes.
+        {"no empty match inside a character",
+         "\\B",
+         "a\xFF"
+         "b",
+         {}},
         {"user-defined character", "\xAA\xA1+", "\xAA\xA1\xAA\xA1", {{"\xAA\xA1\xAA\xA1"}}},
         // 0x81 0x41 is one character whose second byte is "A": "a" must not find it.
         {"no folding into a trail byte", "a", "\x81\x41", {}},

@@ -152,6 +152,14 @@ bool SqliteStore::fail_code(std::string_view what, int rc) {
     return false;
 }
 
+SqliteStatement& SqliteStore::cached(std::unique_ptr<SqliteStatement>& slot, std::string_view sql) {
+    if (!slot || slot->prepared() != SQLITE_OK)
+        slot = std::make_unique<SqliteStatement>(db_, sql);
+    else
+        slot->reset();
+    return *slot;
+}
+
 std::string SqliteStore::last_error() const {
     std::lock_guard lock(mutex_);
     return error_;
@@ -191,9 +199,9 @@ bool SqliteStore::write_page(const AnswerPage& page) {
     SqliteTransaction transaction(db_);
     if (transaction.begun() != SQLITE_OK) return fail_code(what, transaction.begun());
 
-    SqliteStatement answer(db_,
-                           "INSERT INTO answers(run, service, address, page, time_ms, body, "
-                           "body_size) VALUES(?, ?, ?, ?, ?, ?, ?)");
+    SqliteStatement& answer = cached(insert_answer_,
+                                     "INSERT INTO answers(run, service, address, page, time_ms, "
+                                     "body, body_size) VALUES(?, ?, ?, ?, ?, ?, ?)");
     answer.bind(1, page.run);
     answer.bind(2, page.source.service);
     answer.bind(3, utf8(page.source.address));
@@ -212,9 +220,9 @@ bool SqliteStore::write_page(const AnswerPage& page) {
 
     // A row written again (the same run and number) stays as first written.
     if (!page.items.empty()) {
-        SqliteStatement item(db_,
-                             "INSERT OR IGNORE INTO items(run, serial, address, item_id, shop_id, "
-                             "answer) VALUES(?, ?, ?, ?, ?, ?)");
+        SqliteStatement& item = cached(insert_item_,
+                                       "INSERT OR IGNORE INTO items(run, serial, address, "
+                                       "item_id, shop_id, answer) VALUES(?, ?, ?, ?, ?, ?)");
         for (const ItemRow& row : page.items) {
             item.bind(1, page.run);
             item.bind(2, row.serial);
@@ -228,9 +236,9 @@ bool SqliteStore::write_page(const AnswerPage& page) {
         }
     }
     if (!page.buyers.empty()) {
-        SqliteStatement buyer(db_,
-                              "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, item_id, "
-                              "answer) VALUES(?, ?, ?, ?, ?)");
+        SqliteStatement& buyer = cached(insert_buyer_,
+                                        "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, "
+                                        "item_id, answer) VALUES(?, ?, ?, ?, ?)");
         for (const BuyerRow& row : page.buyers) {
             buyer.bind(1, page.run);
             buyer.bind(2, row.serial);
@@ -272,9 +280,10 @@ bool SqliteStore::put_urls(std::int64_t run, int first_position,
 bool SqliteStore::set_url_state(std::int64_t run, int position, UrlState state,
                                 std::string_view worker) {
     std::lock_guard lock(mutex_);
-    SqliteStatement update(db_,
-                           "UPDATE urls SET state = ?, worker = coalesce(?, worker), "
-                           "claimed_ms = coalesce(claimed_ms, ?) WHERE run = ? AND position = ?");
+    SqliteStatement& update = cached(url_state_,
+                                     "UPDATE urls SET state = ?, worker = coalesce(?, worker), "
+                                     "claimed_ms = coalesce(claimed_ms, ?) WHERE run = ? AND "
+                                     "position = ?");
     update.bind(1, static_cast<std::int64_t>(state));
     if (worker.empty())
         update.bind_null(2);

@@ -43,6 +43,8 @@ private:
     int prepare();  // pragmas and schema; the SQLite result code
     bool fail(std::string_view what);
     bool fail_code(std::string_view what, int rc);
+    // The statement in the slot, prepared on first use and reset for new binds.
+    SqliteStatement& cached(std::unique_ptr<SqliteStatement>& slot, std::string_view sql);
 
     std::filesystem::path path_;
     StoreOptions options_;
@@ -50,4 +52,6 @@ private:
     mutable std::mutex mutex_;
     SqliteDb db_;
     std::string error_;
+    // The statements of every page, prepared once; declared after db_ so they go first.
+    std::unique_ptr<SqliteStatement> insert_answer_, insert_item_, insert_buyer_, url_state_;
 };

@@ -3,8 +3,6 @@
 // Files are GBK without a byte-order mark, lines end with CR LF; reading stops at the first NUL.
 // All four run on the window thread; imports add rows in batches and let the window handle its
 // events between batches, so a million-line file neither freezes the window nor takes long.
-#include <functional>
-#include <string_view>
 #include <vector>
 
 #include "runtime/text.h"
@@ -28,8 +26,3 @@ bool save_list_file(FileDialog& dialog, const std::vector<Text>& lines);
 // 按钮6: empties 超级列表框, then fills it with (line number, first "----" field) per non-empty
 // line.
 void ImportWangwang(Window& window, FileDialog& dialog);
-
-// Calls piece() for each element text_split(text, delimiter) gives, in order, without building
-// them all at once.
-void for_each_split_piece(std::string_view text, std::string_view delimiter,
-                          const std::function<void(std::string_view piece)>& piece);

@@ -4,38 +4,18 @@
 #include <algorithm>
 
 #include "app/list_files.h"
-#include "harvest/address_normalise.h"
+#include "harvest/exported_lists.h"
 #include "harvest/window.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
 
 namespace {
 
-constexpr const char* kItemList = "超级列表框2";
 constexpr const char* kUrlList = "超级列表框2_URL";
-constexpr const char* kCollectedBuyers = "超级列表框1";
 constexpr const char* kStatusLabel = "标签8";
-constexpr int kAddressColumn = 1;
-constexpr int kBuyerColumn = 1;
 constexpr size_t kBatchRows = 8192;
 
-std::vector<Text> column_cells(Window& window, const char* list, int column) {
-    std::vector<Text> cells;
-    const int rows = window.row_count(list);
-    cells.reserve(static_cast<size_t>(std::max(rows, 0)));
-    for (int row = 0; row < rows; ++row)
-        cells.push_back(window.cell(list, row, column));
-    return cells;
-}
-
 }  // namespace
-
-std::vector<Text> item_addresses(Window& window) {
-    std::vector<Text> addresses;
-    for (const Text& cell : column_cells(window, kItemList, kAddressColumn))
-        if (!cell.empty()) addresses.push_back(normalise_address(cell));
-    return addresses;
-}
 
 void ExportItemUrls(Window& window, FileDialog& dialog) {
     save_list_file(dialog, item_addresses(window));
@@ -59,5 +39,5 @@ void AddItemUrls(Window& window) {
 }
 
 void ExportCollectedBuyers(Window& window, FileDialog& dialog) {
-    save_list_file(dialog, column_cells(window, kCollectedBuyers, kBuyerColumn));
+    save_list_file(dialog, collected_buyer_ids(window));
 }

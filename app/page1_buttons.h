@@ -2,15 +2,11 @@
 // The item-harvest page's three list buttons. All run on the window thread.
 #include <vector>
 
+#include "harvest/exported_lists.h"
 #include "runtime/text.h"
 
 class Window;
 class FileDialog;
-
-// The item addresses of 超级列表框2 (column 1) in row order, each with "http:" where the search
-// page left the scheme out; empty cells are left out, since an empty line would only stop the
-// buyer harvest that imports them.
-std::vector<Text> item_addresses(Window& window);
 
 // 按钮2 "导出URL": saves item_addresses as a URL list file (GBK, CR LF after every line) through
 // the shared dialog; "导出成功" after a good write.

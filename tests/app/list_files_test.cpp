@@ -280,39 +280,6 @@ TEST_F(ListFiles, DialogPropertiesCarryOverBetweenOperations) {
     EXPECT_EQ(shown_, 3);
 }
 
-TEST(SplitPieces, MatchesTextSplit) {
-    const struct {
-        std::string text;
-        std::string delimiter;
-    } cases[] = {
-        {"a\r\nb\r\n", "\r\n"},
-        {"a\r\n\r\nb", "\r\n"},
-        {"", "\r\n"},
-        {"\r\n", "\r\n"},
-        {"\r\n\r\n", "\r\n"},
-        {"abc", "\r\n"},
-        {"a,,b", ","},
-        {",a", ","},
-        {"a,b,", ","},
-        {"abc", ""},
-        {"\xC4\r\nq", "\r\n"},
-        {"q\xC4", "\r\n"},
-        {"\xC4", "----"},
-        {"a----b----", "----"},
-        {"a---b", "----"},
-        {"\xB0-----x", "----"},
-        {"\x81\x81\r\n", "\r\n"},
-        {"a\r", "\r\n"},
-    };
-    for (const auto& c : cases) {
-        std::vector<Text> pieces;
-        for_each_split_piece(c.text, c.delimiter,
-                             [&](std::string_view piece) { pieces.emplace_back(piece); });
-        EXPECT_EQ(pieces, text_split(c.text, c.delimiter))
-            << "text of " << c.text.size() << " bytes, delimiter '" << c.delimiter << "'";
-    }
-}
-
 TEST(QtNameFilter, PairsBecomeQtFilters) {
     const struct {
         const char* filter;

@@ -13,6 +13,8 @@
 #include "app/startup.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
+#include "web/cookies_file.h"
+#include "web/program_settings.h"
 
 int main(int argc, char** argv) {
     AppState& state = program_state();
@@ -20,6 +22,20 @@ int main(int argc, char** argv) {
     // The pool goes last: stopped if it still runs, with the briefest wait.
     add_cleanup_step([&state] { state.pool.Destroy(1); });
 
+    // zembra.toml and its environment variables: hosts and proxy; the defaults when it is bad.
+    ProgramSettings settings;
+    std::string settings_error;
+    const bool settings_ok = load_program_settings(std::nullopt, settings, settings_error);
+    if (settings_ok) {
+        state.hosts = settings.hosts;
+        use_proxy_setting(settings);
+    }
+    // The sign-in kept for the command line when the user asked for that (off by default).
+    if (settings_ok && settings.save_login && !settings.login_file.empty())
+        add_cleanup_step([path = settings.login_file] {
+            std::string ignored;
+            save_cookies_file(path, ignored);
+        });
     prepare_platform();
     QApplication app(argc, argv);
     MainWindow window(state,
@@ -27,6 +43,7 @@ int main(int argc, char** argv) {
     state.OutputPath = output_file_path(program_directory());
     state.OutputFile = open_output_file(program_directory());
     register_window_services(window);
+    if (!settings_ok) message_box(utf8_to_gbk(settings_error));
     end_on_close(window);
     plug_harvests(state);
     bind_actions(window, state);

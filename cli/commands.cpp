@@ -1,0 +1,243 @@
+#include "cli/commands.h"
+
+#include <atomic>
+#include <memory>
+
+#include "cli/cli_window.h"
+#include "cli/exit_codes.h"
+#include "cli/progress.h"
+#include "cli/proxy_check.h"
+#include "cli/run_support.h"
+#include "harvest/exported_lists.h"
+#include "harvest/harvest_button.h"
+#include "harvest/harvest_context.h"
+#include "harvest/item_search_harvest.h"
+#include "harvest/member_lookup.h"
+#include "harvest/program_values.h"
+#include "harvest/review_harvest.h"
+#include "harvest/shop_harvest.h"
+#include "harvest/sleeper.h"
+#include "runtime/convert.h"
+#include "runtime/gbk.h"
+#include "runtime/list_file.h"
+#include "runtime/stop.h"
+
+namespace {
+
+constexpr std::string_view kItemList = "超级列表框2";
+constexpr std::string_view kUrlList = "超级列表框2_URL";
+constexpr std::string_view kNameList = "超级列表框";
+constexpr std::string_view kShopList = "列表框_店铺";
+constexpr int kNameColumn = 1;
+constexpr int kIdColumn = 2;
+constexpr int kPagePane = 7;
+constexpr int kEntryPane = 5;
+constexpr int kThrottlePauseMs = 360000;
+
+struct Captions {
+    Text login_needed = utf8_to_gbk("需要登陆！");
+    Text delaying = utf8_to_gbk("延时6分钟获取");
+    Text running = utf8_to_gbk("正常运行...");
+    Text collect = utf8_to_gbk("采集");
+};
+
+const Captions& captions() {
+    static const Captions texts;
+    return texts;
+}
+
+// Checks every run shares before it starts: the output place and a proxy that answers.
+bool ready_to_run(const RunPlace& place) {
+    if (!output_place_ok(place.out)) return false;
+    const std::string proxy = http_proxy_from_environment();
+    if (!proxy.empty() && !proxy_reachable(proxy)) {
+        report("cannot reach the proxy " + proxy);
+        return false;
+    }
+    return true;
+}
+
+// The window's title tells a throttled run from a running one.
+void follow_title(CliWindow::Observer& observer, Progress& progress) {
+    observer.title = [&progress](const Text& title) {
+        if (title == captions().delaying)
+            progress.throttled(kThrottlePauseMs);
+        else if (title == captions().running)
+            progress.running();
+    };
+}
+
+int end_code(bool was_interrupted, bool wrote, const MessageLog& messages) {
+    if (!wrote) return kExitBadInput;
+    if (was_interrupted) return kExitInterrupted;
+    return messages.empty() ? kExitDone : kExitBadInput;
+}
+
+// A unit that hands nothing over: the search lists its items and ends.
+void skip_unit(HarvestContext& ctx, int, const Text&, std::atomic<bool>& handing_over) {
+    handing_over.store(false);
+    ctx.values.RunningUnits.fetch_sub(1);
+}
+
+}  // namespace
+
+int run_search(const SearchOptions& options, const RunPlace& place) {
+    if (!ready_to_run(place)) return kExitBadInput;
+    if (!options.buyers_out.empty() && !output_place_ok(options.buyers_out)) return kExitBadInput;
+    MessageLog messages;
+    CliWindow window;
+    ProgramValues values;
+    window.set_text("编辑框_关键字", utf8_to_gbk(options.keyword));
+    window.set_text("编辑框1", to_text(options.pages));
+    window.set_text("编辑框_低", utf8_to_gbk(options.low));
+    window.set_text("编辑框_高", utf8_to_gbk(options.high));
+    window.set_text("编辑框_线程", to_text(options.workers));
+    window.set_text("编辑框_过滤信用", "0");
+    window.set_checked("选择框1", options.mall_only);
+    window.set_selection("组合框1", 0);
+    window.set_text("按钮_采集", captions().collect);
+    if (options.by_sales) values.SortParameter = "&sort=sale-desc";
+
+    // The window's own click: input checks and the search parameters.
+    bool started = false;
+    HarvestWorkerControl control;
+    control.start = [&started](HarvestMode) { return started = true; };
+    harvest_button_click(window, values, control);
+    if (!started) return kExitBadInput;
+
+    Progress progress(place.progress, place.terminal);
+    CliWindow::Observer observer;
+    observer.pane = [&progress, &options](int pane, const Text& text) {
+        if (pane != kPagePane) return;
+        const long long slash = text_find(text, "/");
+        if (slash < 1) return;  // the first answer's page count alone
+        const long long total =
+            to_int(text_right(text, static_cast<long long>(text.size()) - slash));
+        progress.set_total_pages(total < options.pages ? total : options.pages);
+        progress.page();
+    };
+    observer.rows_added = [&progress](std::string_view list, int rows) {
+        if (list == kItemList) progress.set_rows(rows);
+    };
+    follow_title(observer, progress);
+    window.set_observer(std::move(observer));
+
+    const bool want_buyers = !options.buyers_out.empty();
+    const bool was_interrupted = run_on_threads(1, [&](int) {
+        RealSleeper sleeper;
+        HarvestContext ctx{window, values, place.hosts, sleeper};
+        if (want_buyers)
+            item_search_harvest(ctx);
+        else
+            item_search_harvest(ctx, skip_unit);
+    });
+    const bool login_needed = window.text("标签8") == captions().login_needed;
+    if (login_needed) progress.blocked();
+    progress.finish();
+    if (login_needed) {
+        report("the search answered without a page count: the marketplace wants a sign-in");
+        return kExitBlocked;
+    }
+    bool wrote = write_output(place.out, item_addresses(window));
+    if (want_buyers) wrote = write_output(options.buyers_out, collected_buyer_ids(window)) && wrote;
+    return end_code(was_interrupted, wrote, messages);
+}
+
+int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
+    if (!ready_to_run(place)) return kExitBadInput;
+    MessageLog messages;
+    CliWindow window;
+    ProgramValues values;
+    values.ThreadCount = 1;
+    for (const std::string& shop : shops)
+        window.add_item(kShopList, utf8_to_gbk(shop));
+    window.set_selection("组合框1", 1);
+
+    Progress progress(place.progress, place.terminal);
+    CliWindow::Observer observer;
+    observer.pane = [&progress](int pane, const Text& text) {
+        if (pane == kEntryPane) progress.set_rows(to_int(text));
+    };
+    window.set_observer(std::move(observer));
+
+    const bool was_interrupted = run_on_threads(1, [&](int) {
+        RealSleeper sleeper;
+        HarvestContext ctx{window, values, place.hosts, sleeper};
+        shop_item_harvest(ctx);
+    });
+    progress.finish();
+    const bool wrote = write_output(place.out, column_cells(window, kUrlList, 0));
+    return end_code(was_interrupted, wrote, messages);
+}
+
+int run_reviews(const std::string& url_file, int workers, const RunPlace& place) {
+    const std::optional<std::string> urls = read_list_input(url_file, "URL file");
+    if (!urls || !ready_to_run(place)) return kExitBadInput;
+    MessageLog messages;
+    CliWindow window;
+    ProgramValues values;
+    std::vector<std::vector<Text>> rows;
+    for_each_list_line(*urls, [&rows](std::string_view line) { rows.push_back({Text(line)}); });
+    window.append_rows(kUrlList, rows);
+    rows = {};
+
+    Progress progress(place.progress, place.terminal);
+    CliWindow::Observer observer;
+    observer.text = [&progress](std::string_view control, const Text&) {
+        if (control == kReviewPageLabel) progress.page();
+    };
+    observer.rows_added = [&progress](std::string_view list, int count) {
+        if (list == kBuyerList) progress.set_rows(count);
+    };
+    follow_title(observer, progress);
+    window.set_observer(std::move(observer));
+
+    values.ReviewRunFlag.store(1);
+    const bool was_interrupted = run_on_threads(workers, [&](int) {
+        RealSleeper sleeper;
+        HarvestContext ctx{window, values, place.hosts, sleeper};
+        review_worker(ctx);
+    });
+    progress.finish();
+    const bool wrote = write_output(place.out, buyer_ids(window));
+    return end_code(was_interrupted, wrote, messages);
+}
+
+int run_members(const std::string& name_file, int workers, const RunPlace& place) {
+    const std::optional<std::string> names = read_list_input(name_file, "name file");
+    if (!names || !ready_to_run(place)) return kExitBadInput;
+    MessageLog messages;
+    CliWindow window;
+    std::vector<std::vector<Text>> rows;
+    for_each_name_line(*names, [&rows](int number, const Text& name) {
+        rows.push_back({to_text(number), name, Text()});
+    });
+    window.append_rows(kNameList, rows);
+    const int count = static_cast<int>(rows.size());
+    rows = {};
+
+    Progress progress(place.progress, place.terminal);
+    progress.set_total_pages(count);
+    // Each row is looked up by one worker; a row counts once its ID (maybe empty) is written.
+    std::atomic<int> next{0};
+    std::atomic<long long> finished{0};
+    auto done = std::make_unique<std::atomic<bool>[]>(static_cast<size_t>(count));
+    const bool was_interrupted = run_on_threads(workers, [&](int) {
+        for (int row = next.fetch_add(1); row < count; row = next.fetch_add(1)) {
+            if (current_run_stopped()) return;
+            const Text id = lookup_member_id(place.hosts, window.cell(kNameList, row, kNameColumn));
+            if (current_run_stopped()) return;  // an aborted lookup is no answer
+            window.set_cell(kNameList, row, kIdColumn, id);
+            done[static_cast<size_t>(row)].store(true);
+            progress.set_rows(finished.fetch_add(1) + 1);
+            progress.page();
+        }
+    });
+    progress.finish();
+    std::vector<Text> ids;
+    for (int row = 0; row < count; ++row)
+        if (done[static_cast<size_t>(row)].load())
+            ids.push_back(window.cell(kNameList, row, kIdColumn));
+    const bool wrote = write_output(place.out, ids);
+    return end_code(was_interrupted, wrote, messages);
+}

@@ -1,0 +1,156 @@
+#include "cli/progress.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr auto kTerminalInterval = std::chrono::milliseconds(100);
+
+const char* state_name(RunState state) {
+    switch (state) {
+        case RunState::throttled:
+            return "throttled";
+        case RunState::blocked:
+            return "blocked";
+        default:
+            return "running";
+    }
+}
+
+double rate(const ProgressState& s) {
+    return s.seconds > 0 ? static_cast<double>(s.pages) / s.seconds : 0;
+}
+
+// Seconds left, or -1 when not known.
+long long eta(const ProgressState& s) {
+    const double r = rate(s);
+    if (s.total_pages <= 0 || r <= 0) return -1;
+    const long long left = std::max(0LL, s.total_pages - s.pages);
+    return std::llround(static_cast<double>(left) / r);
+}
+
+std::string fixed1(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", value);
+    return buffer;
+}
+
+}  // namespace
+
+std::string progress_line(const ProgressState& s) {
+    std::string line = "pages " + std::to_string(s.pages);
+    if (s.total_pages > 0) line += "/" + std::to_string(s.total_pages);
+    line += "  rows " + std::to_string(s.rows) + "  " + fixed1(rate(s)) + " pages/s";
+    const long long left = eta(s);
+    if (left >= 0) line += "  ETA " + std::to_string(left) + "s";
+    line += "  ";
+    line += state_name(s.state);
+    if (s.state == RunState::throttled)
+        line += " (" + std::to_string(std::llround(s.pause_left)) + "s left)";
+    return line;
+}
+
+std::string progress_json(const ProgressState& s, const char* event) {
+    std::string json = "{\"event\":\"";
+    json += event;
+    json += "\",\"pages\":" + std::to_string(s.pages);
+    if (s.total_pages > 0) json += ",\"total_pages\":" + std::to_string(s.total_pages);
+    json += ",\"rows\":" + std::to_string(s.rows) + ",\"rate\":" + fixed1(rate(s));
+    const long long left = eta(s);
+    if (left >= 0) json += ",\"eta_s\":" + std::to_string(left);
+    json += ",\"state\":\"";
+    json += state_name(s.state);
+    json += "\"";
+    if (s.state == RunState::throttled)
+        json += ",\"pause_s\":" + std::to_string(std::llround(s.pause_left));
+    return json + "}";
+}
+
+Progress::Progress(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {
+    if (terminal_) ticker_ = std::thread([this] { tick(); });
+}
+
+Progress::~Progress() {
+    finish();
+}
+
+ProgressState Progress::snapshot_locked() const {
+    ProgressState s = state_;
+    const auto now = Clock::now();
+    s.seconds = std::chrono::duration<double>(now - start_).count();
+    if (s.state == RunState::throttled)
+        s.pause_left = std::max(0.0, std::chrono::duration<double>(pause_end_ - now).count());
+    return s;
+}
+
+void Progress::set_total_pages(long long total) {
+    std::lock_guard lock(mutex_);
+    state_.total_pages = total;
+    changed_ = true;
+}
+
+void Progress::page() {
+    std::lock_guard lock(mutex_);
+    ++state_.pages;
+    changed_ = true;
+    if (!terminal_ && !finished_) {
+        const std::string line = progress_json(snapshot_locked(), "page") + "\n";
+        std::fputs(line.c_str(), out_);
+        std::fflush(out_);
+    }
+}
+
+void Progress::set_rows(long long rows) {
+    std::lock_guard lock(mutex_);
+    state_.rows = rows;
+    changed_ = true;
+}
+
+void Progress::throttled(int pause_ms) {
+    std::lock_guard lock(mutex_);
+    state_.state = RunState::throttled;
+    pause_end_ = Clock::now() + std::chrono::milliseconds(pause_ms);
+    changed_ = true;
+}
+
+void Progress::running() {
+    std::lock_guard lock(mutex_);
+    state_.state = RunState::running;
+    changed_ = true;
+}
+
+void Progress::blocked() {
+    std::lock_guard lock(mutex_);
+    state_.state = RunState::blocked;
+    changed_ = true;
+}
+
+void Progress::tick() {
+    std::unique_lock lock(mutex_);
+    while (!finished_) {
+        wake_.wait_for(lock, kTerminalInterval);
+        if (finished_) break;
+        // A throttled run's countdown moves on without new pages.
+        if (!changed_ && state_.state != RunState::throttled) continue;
+        changed_ = false;
+        const std::string line = "\r\033[K" + progress_line(snapshot_locked());
+        std::fputs(line.c_str(), out_);
+        std::fflush(out_);
+    }
+}
+
+void Progress::finish() {
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+        const ProgressState s = snapshot_locked();
+        const std::string line =
+            terminal_ ? "\r\033[K" + progress_line(s) + "\n" : progress_json(s, "end") + "\n";
+        std::fputs(line.c_str(), out_);
+        std::fflush(out_);
+    }
+    wake_.notify_all();
+    if (ticker_.joinable()) ticker_.join();
+}

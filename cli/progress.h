@@ -1,0 +1,61 @@
+#pragma once
+// The progress of a command-line run on standard error. On a terminal one line, rewritten in place
+// at most ten times a second; otherwise one JSON object per line for every page asked for, which a
+// script can follow. Fed from the harvest threads through the window's observer.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+enum class RunState { running, throttled, blocked };
+
+struct ProgressState {
+    long long pages = 0;
+    long long total_pages = 0;  // 0 while unknown
+    long long rows = 0;
+    double seconds = 0;  // since the run began
+    RunState state = RunState::running;
+    double pause_left = 0;  // seconds, while throttled
+};
+
+// "pages 3/10  rows 120  2.5 pages/s  ETA 3s  running"; the ETA only with a known total and rate.
+std::string progress_line(const ProgressState& state);
+// {"event":"page","pages":3,"total_pages":10,"rows":120,"rate":2.5,"eta_s":3,"state":"running"}
+// with "pause_s" while throttled and total_pages/eta_s only when known.
+std::string progress_json(const ProgressState& state, const char* event);
+
+class Progress {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    Progress(std::FILE* out, bool terminal);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void set_total_pages(long long total);
+    void page();
+    void set_rows(long long rows);
+    void throttled(int pause_ms);
+    void running();
+    void blocked();
+    // The last line (the terminal's line ended, or an "end" JSON line); the ticker stops.
+    void finish();
+
+private:
+    ProgressState snapshot_locked() const;
+    void tick();
+
+    std::FILE* out_;
+    bool terminal_;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point pause_end_{};
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    ProgressState state_;
+    bool changed_ = false;
+    bool finished_ = false;
+    std::thread ticker_;
+};

@@ -1,0 +1,119 @@
+#include "cli/run_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <stop_token>
+#include <system_error>
+#include <thread>
+
+#include "cli/interrupt.h"
+#include "runtime/files.h"
+#include "runtime/gbk.h"
+#include "runtime/list_file.h"
+#include "runtime/services.h"
+#include "runtime/stop.h"
+
+namespace fs = std::filesystem;
+
+MessageLog::MessageLog() {
+    register_message_box([this](const Text& text, int, const Text&) {
+        report(gbk_to_utf8(text));
+        std::lock_guard lock(mutex_);
+        texts_.push_back(text);
+        return 0;
+    });
+}
+
+MessageLog::~MessageLog() {
+    register_message_box({});
+}
+
+bool MessageLog::empty() const {
+    std::lock_guard lock(mutex_);
+    return texts_.empty();
+}
+
+void report(const std::string& message) {
+    const std::string line = "zembra-cli: " + message + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+bool run_on_threads(int n, const std::function<void(int index)>& body) {
+    std::stop_source stop;
+    std::atomic<int> running{n};
+    std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        threads.emplace_back([&, i, token = stop.get_token()] {
+            set_current_stop_token(token);
+            body(i);
+            running.fetch_sub(1);
+        });
+    bool was_interrupted = false;
+    while (running.load() > 0) {
+        if (!was_interrupted && interrupted()) {
+            was_interrupted = true;
+            stop.request_stop();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (std::thread& t : threads)
+        t.join();
+    return was_interrupted || interrupted();
+}
+
+std::optional<std::string> read_list_input(const std::string& path, const char* what) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        report(std::string(what) + " " + path + " does not exist or is not a file");
+        return std::nullopt;
+    }
+    const ListFileText file{file_read_all(path)};
+    if (file.bytes.empty() && fs::file_size(path, error) > 0) {
+        report("cannot read " + std::string(what) + " " + path);
+        return std::nullopt;
+    }
+    std::string text(file.text());
+    if (const auto line = first_invalid_gbk_line(text)) {
+        report(std::string(what) + " " + path + ": line " + std::to_string(*line) +
+               " is not GBK text");
+        return std::nullopt;
+    }
+    return text;
+}
+
+bool output_place_ok(const std::string& out) {
+    if (out == "-") return true;
+    if (out.empty()) {
+        report("no output file given (--out FILE, or - for standard output)");
+        return false;
+    }
+    std::error_code error;
+    const fs::path path(out);
+    if (fs::is_directory(path, error)) {
+        report("output " + out + " is a folder");
+        return false;
+    }
+    const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    if (!fs::is_directory(parent, error)) {
+        report("folder of output " + out + " does not exist");
+        return false;
+    }
+    return true;
+}
+
+bool write_output(const std::string& out, const std::vector<Text>& lines) {
+    if (out == "-") {
+        const Bytes bytes = list_file_bytes(lines);
+        const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+                        std::fflush(stdout) == 0;
+        if (!ok) report("cannot write to standard output");
+        return ok;
+    }
+    if (write_list_file(out, lines)) return true;
+    report("cannot write " + out);
+    return false;
+}

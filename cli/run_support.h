@@ -1,0 +1,42 @@
+#pragma once
+// What every subcommand needs around its harvest: the messages the harvests raise, threads that
+// carry the run's stop token, input files read under the list-file rules and the output written
+// whole or not at all.
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/text.h"
+
+// Collects the harvests' message boxes and prints each to standard error, converted to UTF-8.
+class MessageLog {
+public:
+    MessageLog();
+    ~MessageLog();
+    MessageLog(const MessageLog&) = delete;
+    MessageLog& operator=(const MessageLog&) = delete;
+    bool empty() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Text> texts_;
+};
+
+// Prints "zembra-cli: " + message to standard error.
+void report(const std::string& message);
+
+// Runs body(i) for i in 0..n-1 on threads of their own, each with the run's stop token installed,
+// and waits for them; an interrupt stops the run and they end at their next step. True when the
+// run was interrupted.
+bool run_on_threads(int n, const std::function<void(int index)>& body);
+
+// The text of a list file, or nullopt after telling why it cannot be used (missing, unreadable,
+// not GBK).
+std::optional<std::string> read_list_input(const std::string& path, const char* what);
+
+// Whether the output can be written where asked; tells why not.
+bool output_place_ok(const std::string& out);
+// Writes the lines to out ("-": standard output); tells the user when that failed.
+bool write_output(const std::string& out, const std::vector<Text>& lines);

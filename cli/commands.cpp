@@ -6,7 +6,6 @@
 #include "cli/cli_window.h"
 #include "cli/exit_codes.h"
 #include "cli/progress.h"
-#include "cli/proxy_check.h"
 #include "cli/run_support.h"
 #include "harvest/exported_lists.h"
 #include "harvest/harvest_button.h"
@@ -32,39 +31,15 @@ constexpr int kNameColumn = 1;
 constexpr int kIdColumn = 2;
 constexpr int kPagePane = 7;
 constexpr int kEntryPane = 5;
-constexpr int kThrottlePauseMs = 360000;
 
 struct Captions {
     Text login_needed = utf8_to_gbk("需要登陆！");
-    Text delaying = utf8_to_gbk("延时6分钟获取");
-    Text running = utf8_to_gbk("正常运行...");
     Text collect = utf8_to_gbk("采集");
 };
 
 const Captions& captions() {
     static const Captions texts;
     return texts;
-}
-
-// Checks every run shares before it starts: the output place and a proxy that answers.
-bool ready_to_run(const RunPlace& place) {
-    if (!output_place_ok(place.out)) return false;
-    const std::string proxy = http_proxy_from_environment();
-    if (!proxy.empty() && !proxy_reachable(proxy)) {
-        report("cannot reach the proxy " + proxy);
-        return false;
-    }
-    return true;
-}
-
-// The window's title tells a throttled run from a running one.
-void follow_title(CliWindow::Observer& observer, Progress& progress) {
-    observer.title = [&progress](const Text& title) {
-        if (title == captions().delaying)
-            progress.throttled(kThrottlePauseMs);
-        else if (title == captions().running)
-            progress.running();
-    };
 }
 
 int end_code(bool was_interrupted, bool wrote, const MessageLog& messages) {
@@ -82,7 +57,7 @@ void skip_unit(HarvestContext& ctx, int, const Text&, std::atomic<bool>& handing
 }  // namespace
 
 int run_search(const SearchOptions& options, const RunPlace& place) {
-    if (!ready_to_run(place)) return kExitBadInput;
+    if (!ready_to_run(place, true)) return kExitBadInput;
     if (!options.buyers_out.empty() && !output_place_ok(options.buyers_out)) return kExitBadInput;
     MessageLog messages;
     CliWindow window;
@@ -144,7 +119,7 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
 }
 
 int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
-    if (!ready_to_run(place)) return kExitBadInput;
+    if (!ready_to_run(place, true)) return kExitBadInput;
     MessageLog messages;
     CliWindow window;
     ProgramValues values;
@@ -172,7 +147,7 @@ int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
 
 int run_reviews(const std::string& url_file, int workers, const RunPlace& place) {
     const std::optional<std::string> urls = read_list_input(url_file, "URL file");
-    if (!urls || !ready_to_run(place)) return kExitBadInput;
+    if (!urls || !ready_to_run(place, true)) return kExitBadInput;
     MessageLog messages;
     CliWindow window;
     ProgramValues values;
@@ -205,7 +180,7 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
 
 int run_members(const std::string& name_file, int workers, const RunPlace& place) {
     const std::optional<std::string> names = read_list_input(name_file, "name file");
-    if (!names || !ready_to_run(place)) return kExitBadInput;
+    if (!names || !ready_to_run(place, true)) return kExitBadInput;
     MessageLog messages;
     CliWindow window;
     std::vector<std::vector<Text>> rows;

@@ -11,6 +11,7 @@
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/proxy_check.h"
+#include "cli/queue_run.h"
 #include "cli/run_support.h"
 #include "web/cookies_file.h"
 #include "web/program_settings.h"
@@ -68,15 +69,27 @@ int main(int argc, char** argv) {
     shop_command->add_option("shops", shops, "Shop addresses")->required();
     add_out(shop_command);
 
-    std::string url_file;
+    std::string url_file, store, queue;
     int review_workers = 1;
+    int lease_seconds = 60;
+    app.add_option("--store", store,
+                   "Results store shared by several processes: postgresql://... (overrides "
+                   "the settings)");
     CLI::App* reviews_command =
         app.add_subcommand("reviews", "Harvest the buyer IDs of the items in a URL list file");
-    reviews_command->add_option("--urls,-u", url_file, "URL list file (GBK, one per line)")
-        ->required();
+    reviews_command->add_option("--urls,-u", url_file, "URL list file (GBK, one per line)");
+    reviews_command->add_option("--queue", queue,
+                                "Work on this shared queue of the store (loaded from --urls "
+                                "once); buyers go to the store");
+    reviews_command
+        ->add_option("--lease", lease_seconds,
+                     "Seconds a claimed address stays with a process that stopped "
+                     "answering (queue)")
+        ->check(CLI::Range(2, 86400));
     reviews_command->add_option("--workers,-w", review_workers, "Workers at once")
         ->check(CLI::Range(1, 64));
-    add_out(reviews_command);
+    reviews_command->add_option("--out,-o", place.out,
+                                "List file to write (GBK, CR LF); - for stdout; not with --queue");
 
     std::string name_file;
     int member_workers = 1;
@@ -86,6 +99,14 @@ int main(int argc, char** argv) {
     members_command->add_option("--workers,-w", member_workers, "Lookups at once")
         ->check(CLI::Range(1, 64));
     add_out(members_command);
+
+    CLI::App* runs_command =
+        app.add_subcommand("runs", "List the shared queues with per-process counts");
+    long long export_run = 0;
+    CLI::App* export_command =
+        app.add_subcommand("export", "Write the buyer IDs of a stored run as a list file");
+    export_command->add_option("--run", export_run, "Run number (see runs)")->required();
+    add_out(export_command);
 
     try {
         app.parse(argc, argv);
@@ -123,13 +144,24 @@ int main(int argc, char** argv) {
     workers(reviews_command, review_workers, settings.review_workers);
     workers(members_command, member_workers, settings.member_workers);
 
+    if (store.empty()) store = settings.store;
     place.terminal = isatty(STDERR_FILENO) != 0;
+    if (*runs_command) return run_list_runs(store);
+    if (*export_command) return run_export(store, export_run, place.out);
     install_interrupt_handler();
     if (*search_command) {
         search.by_sales = sort == "sales";
         return run_search(search, place);
     }
     if (*shop_command) return run_shop(shops, place);
-    if (*reviews_command) return run_reviews(url_file, review_workers, place);
+    if (*reviews_command && !queue.empty())
+        return run_review_queue({store, queue, url_file, review_workers, lease_seconds}, place);
+    if (*reviews_command) {
+        if (url_file.empty()) {
+            report("reviews needs --urls FILE, or --queue NAME with a store");
+            return kExitBadInput;
+        }
+        return run_reviews(url_file, review_workers, place);
+    }
     return run_members(name_file, member_workers, place);
 }

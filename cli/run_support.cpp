@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/interrupt.h"
+#include "cli/proxy_check.h"
 #include "runtime/files.h"
 #include "runtime/gbk.h"
 #include "runtime/list_file.h"
@@ -116,4 +117,39 @@ bool write_output(const std::string& out, const std::vector<Text>& lines) {
     if (write_list_file(out, lines)) return true;
     report("cannot write " + out);
     return false;
+}
+
+namespace {
+
+constexpr int kThrottlePauseMs = 360000;
+
+struct TitleTexts {
+    Text delaying = utf8_to_gbk("延时6分钟获取");
+    Text running = utf8_to_gbk("正常运行...");
+};
+
+const TitleTexts& title_texts() {
+    static const TitleTexts texts;
+    return texts;
+}
+
+}  // namespace
+
+bool ready_to_run(const RunPlace& place, bool writes_output) {
+    if (writes_output && !output_place_ok(place.out)) return false;
+    const std::string proxy = http_proxy_from_environment();
+    if (!proxy.empty() && !proxy_reachable(proxy)) {
+        report("cannot reach the proxy " + proxy);
+        return false;
+    }
+    return true;
+}
+
+void follow_title(CliWindow::Observer& observer, Progress& progress) {
+    observer.title = [&progress](const Text& title) {
+        if (title == title_texts().delaying)
+            progress.throttled(kThrottlePauseMs);
+        else if (title == title_texts().running)
+            progress.running();
+    };
 }

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_window.h"
+#include "cli/commands.h"
+#include "cli/progress.h"
 #include "runtime/text.h"
 
 // Collects the harvests' message boxes and prints each to standard error, converted to UTF-8.
@@ -40,3 +43,10 @@ std::optional<std::string> read_list_input(const std::string& path, const char* 
 bool output_place_ok(const std::string& out);
 // Writes the lines to out ("-": standard output); tells the user when that failed.
 bool write_output(const std::string& out, const std::vector<Text>& lines);
+
+// Checks every run shares before it starts: the output place (when the run writes a file) and a
+// proxy that answers.
+bool ready_to_run(const RunPlace& place, bool writes_output);
+
+// The window's title tells a throttled run from a running one.
+void follow_title(CliWindow::Observer& observer, Progress& progress);

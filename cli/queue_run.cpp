@@ -1,0 +1,215 @@
+#include "cli/queue_run.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "cli/cli_window.h"
+#include "cli/exit_codes.h"
+#include "cli/progress.h"
+#include "cli/run_support.h"
+#include "harvest/exported_lists.h"
+#include "harvest/harvest_context.h"
+#include "harvest/review_harvest.h"
+#include "harvest/sleeper.h"
+#include "runtime/gbk.h"
+#include "runtime/list_file.h"
+#include "runtime/services.h"
+#include "runtime/stop.h"
+#include "store/postgres_store.h"
+
+namespace {
+
+constexpr int kIdleWaitMs = 500;
+
+bool postgres_address(const std::string& store) {
+    return store.starts_with("postgresql://") || store.starts_with("postgres://");
+}
+
+std::unique_ptr<PostgresStore> connect(const std::string& store, int lease_seconds = 60) {
+    if (!postgres_address(store)) {
+        report(store.empty() ? "no store given (--store postgresql://...)"
+                             : "the store must be a postgresql:// address");
+        return nullptr;
+    }
+    auto db = std::make_unique<PostgresStore>(store, lease_seconds);
+    if (!db->ok()) {
+        report("cannot use the store: " + db->last_error());
+        return nullptr;
+    }
+    return db;
+}
+
+std::string process_name() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    return std::string(host) + ":" + std::to_string(::getpid());
+}
+
+// Renews the leases of the addresses this process holds, a third of the lease time apart.
+class LeaseKeeper {
+public:
+    LeaseKeeper(PostgresStore& store, std::int64_t run, int lease_seconds)
+        : store_(store), run_(run), interval_(std::chrono::milliseconds(lease_seconds * 1000 / 3)) {
+        thread_ = std::thread([this] { keep(); });
+    }
+    ~LeaseKeeper() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    LeaseKeeper(const LeaseKeeper&) = delete;
+    LeaseKeeper& operator=(const LeaseKeeper&) = delete;
+
+    void hold(const std::string& worker, int position) {
+        std::lock_guard lock(mutex_);
+        held_[worker] = position;
+    }
+    void release(const std::string& worker) {
+        std::lock_guard lock(mutex_);
+        held_.erase(worker);
+    }
+
+private:
+    void keep() {
+        std::unique_lock lock(mutex_);
+        while (!done_) {
+            wake_.wait_for(lock, interval_);
+            if (done_) break;
+            const auto held = held_;
+            lock.unlock();
+            for (const auto& [worker, position] : held)
+                store_.renew_lease(run_, position, worker);
+            lock.lock();
+        }
+    }
+
+    PostgresStore& store_;
+    std::int64_t run_;
+    std::chrono::milliseconds interval_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<std::string, int> held_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+int run_review_queue(const QueueOptions& options, const RunPlace& place) {
+    std::optional<std::vector<Text>> addresses;
+    if (!options.url_file.empty()) {
+        const std::optional<std::string> text = read_list_input(options.url_file, "URL file");
+        if (!text) return kExitBadInput;
+        addresses.emplace();
+        for_each_list_line(*text, [&](std::string_view line) { addresses->emplace_back(line); });
+    }
+    if (!ready_to_run(place, false)) return kExitBadInput;
+    const auto store = connect(options.store, options.lease_seconds);
+    if (!store) return kExitBadInput;
+    bool loaded = false;
+    const std::int64_t run =
+        store->open_queue(options.queue, addresses ? &*addresses : nullptr, &loaded);
+    if (run == 0) {
+        report("cannot open queue " + options.queue + ": " + store->last_error() +
+               (addresses ? "" : " (load it with --urls FILE)"));
+        return kExitBadInput;
+    }
+    if (loaded)
+        report("queue " + options.queue + ": " + std::to_string(addresses->size()) +
+               " addresses loaded");
+    else if (addresses)
+        report("queue " + options.queue + " was loaded before; its list is used, not the file");
+    const std::string name = process_name();
+    const std::int64_t worker_id = store->join_run(run, name);
+    if (worker_id == 0) {
+        report("cannot join queue " + options.queue + ": " + store->last_error());
+        return kExitBadInput;
+    }
+
+    MessageLog messages;
+    Progress progress(place.progress, place.terminal);
+    LeaseKeeper leases(*store, run, options.lease_seconds);
+    std::atomic<long long> rows{0};
+    std::atomic<bool> store_failed{false};
+    const bool was_interrupted = run_on_threads(options.workers, [&](int index) {
+        const std::string worker = name + "#" + std::to_string(index);
+        while (!current_run_stopped() && !store_failed.load()) {
+            const std::optional<UrlClaim> claim = store->claim_url(run, worker);
+            if (!claim) {
+                const int left = store->unfinished_urls(run);
+                if (left <= 0) return;  // all done, or the store is gone
+                // Claimed by others: wait for them to finish or for a lease to run out.
+                sleep_ms(kIdleWaitMs);
+                continue;
+            }
+            leases.hold(worker, claim->position);
+            CliWindow window;
+            ProgramValues values;
+            values.ReviewRunFlag.store(1);
+            window.append_rows(kReviewUrlList, {{claim->address}});
+            CliWindow::Observer observer;
+            observer.text = [&progress](std::string_view control, const Text&) {
+                if (control == kReviewPageLabel) progress.page();
+            };
+            follow_title(observer, progress);
+            window.set_observer(std::move(observer));
+            RealSleeper sleeper;
+            HarvestContext ctx{window, values, place.hosts, sleeper};
+            review_worker(ctx);
+            leases.release(worker);
+            if (current_run_stopped()) {
+                // Unfinished: back to the queue at once rather than after the lease.
+                store->set_url_state(run, claim->position, UrlState::open);
+                return;
+            }
+            const int added =
+                store->finish_address(run, claim->position, worker_id, worker,
+                                      review_item_id(claim->address), buyer_ids(window));
+            if (added < 0) {
+                report("cannot store the buyers of " + gbk_to_utf8(claim->address) + ": " +
+                       store->last_error());
+                store_failed.store(true);
+                return;
+            }
+            progress.set_rows(rows += added);
+        }
+    });
+    progress.finish();
+    if (store_failed.load()) return kExitBadInput;
+    if (was_interrupted) return kExitInterrupted;
+    return messages.empty() ? kExitDone : kExitBadInput;
+}
+
+int run_list_runs(const std::string& store_address) {
+    const auto store = connect(store_address);
+    if (!store) return kExitBadInput;
+    for (const QueueSummary& q : store->queues()) {
+        std::printf("run %lld  queue %s  addresses %d  done %d  claimed %d  open %d  buyers %d\n",
+                    static_cast<long long>(q.run), q.queue.c_str(), q.open + q.claimed + q.done,
+                    q.done, q.claimed, q.open, q.buyers);
+        for (const QueueWorker& w : q.workers)
+            std::printf("  process %s  addresses %d  rows %d\n", w.name.c_str(), w.addresses,
+                        w.rows);
+    }
+    return std::fflush(stdout) == 0 ? kExitDone : kExitBadInput;
+}
+
+int run_export(const std::string& store_address, long long run, const std::string& out) {
+    if (!output_place_ok(out)) return kExitBadInput;
+    const auto store = connect(store_address);
+    if (!store) return kExitBadInput;
+    std::vector<Text> ids;
+    for (const BuyerRow& row : store->rows(run).buyers)
+        ids.push_back(row.buyer_id);
+    return write_output(out, ids) ? kExitDone : kExitBadInput;
+}

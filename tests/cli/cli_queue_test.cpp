@@ -1,0 +1,166 @@
+// Three zembra-cli processes on one PostgreSQL queue, one of them killed halfway.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "runtime/list_file.h"
+#include "tests/cli/cli_fixture.h"
+#include "tests/support/pg_server.h"
+
+namespace {
+
+using Kind = MarketItem::Kind;
+
+std::vector<std::string> lines_of(const std::string& file) {
+    std::vector<std::string> lines;
+    for_each_list_line(file, [&](std::string_view l) { lines.emplace_back(l); });
+    return lines;
+}
+
+class CliQueue : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        ASSERT_TRUE(pg.ok()) << pg.error();
+    }
+    std::vector<std::string> queue_args(const std::string& name) {
+        return {"--store",
+                pg.address(),
+                "reviews",
+                "--queue",
+                name,
+                "--urls",
+                (dir / "urls.txt").string(),
+                "--lease",
+                "3"};
+    }
+    PgServer pg;
+};
+
+TEST_F(CliQueue, ThreeProcessesShareTwoHundredAddressesOneKilledHalfway) {
+    std::vector<std::string> urls;
+    std::set<std::string> buyers;
+    for (int i = 0; i < 200; ++i) {
+        MarketItem item;
+        item.id = std::to_string(880000 + i);
+        item.seller = "7" + item.id;
+        item.spu = "5" + item.id;
+        item.kind = i % 2 == 0 ? Kind::Mall : Kind::Marketplace;
+        for (int page = 0; page < 1 + i % 2; ++page) {
+            item.pages.push_back({});
+            for (int b = 0; b < 2; ++b) {
+                const std::string id =
+                    "q" + item.id + "p" + std::to_string(page) + "b" + std::to_string(b);
+                item.pages.back().push_back(id);
+                buyers.insert(id);
+            }
+        }
+        // The same buyer on two pages of one item is one row of the run.
+        item.pages.front().push_back("regular" + item.id);
+        item.pages.back().push_back("regular" + item.id);
+        buyers.insert("regular" + item.id);
+        urls.push_back(item.url());
+        market.add_item(item);
+    }
+    std::string file;
+    for (const auto& u : urls)
+        file += u + "\r\n";
+    write_bytes(dir / "urls.txt", file);
+    // Slow enough answers that the kill lands in the middle of an address.
+    market.set_before_answer(
+        [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(3)); });
+
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int i = 0; i < 3; ++i)
+        children.push_back(
+            std::make_unique<ChildProcess>(ZEMBRA_CLI_PATH, queue_args("q1"), env(), dir));
+    // Halfway: half of the addresses' item pages asked for.
+    auto item_pages = [&] {
+        const auto asked = market.urls();
+        std::map<std::string, int> count;
+        for (const auto& u : asked)
+            if (u.find("/item.htm?id=") != std::string::npos) ++count[u];
+        return count;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (item_pages().size() < 100 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    children[0]->send(SIGKILL);
+    const ChildResult killed = children[0]->wait();
+    EXPECT_EQ(killed.signal, SIGKILL);
+    for (int i = 1; i < 3; ++i) {
+        const ChildResult r = children[i]->wait(600000);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+    }
+
+    // Every address harvested; none twice but the one the killed process held.
+    const auto asked = item_pages();
+    EXPECT_EQ(asked.size(), 200u);
+    int twice = 0;
+    for (const auto& [url, n] : asked) {
+        EXPECT_LE(n, 2) << url;
+        twice += n - 1;
+    }
+    EXPECT_LE(twice, 1);
+
+    // Every buyer row present once.
+    const ChildResult exported =
+        cli({"--store", pg.address(), "export", "--run", "1", "--out", (dir / "all.txt").string()});
+    ASSERT_EQ(exported.exit_code, 0) << exported.err;
+    const auto rows = lines_of(read_bytes(dir / "all.txt"));
+    EXPECT_EQ(rows.size(), buyers.size());
+    EXPECT_EQ(std::set<std::string>(rows.begin(), rows.end()), buyers);
+
+    // runs: three processes, the living two (and what the killed one finished) did them all.
+    const ChildResult runs = cli({"--store", pg.address(), "runs"});
+    ASSERT_EQ(runs.exit_code, 0) << runs.err;
+    EXPECT_NE(runs.out.find("run 1  queue q1  addresses 200  done 200  claimed 0  open 0  buyers " +
+                            std::to_string(buyers.size())),
+              std::string::npos)
+        << runs.out;
+    int processes = 0, addresses = 0;
+    for (size_t at = runs.out.find("  process "); at != std::string::npos;
+         at = runs.out.find("  process ", at + 1)) {
+        ++processes;
+        const size_t a = runs.out.find("addresses ", at) + 10;
+        addresses += std::stoi(runs.out.substr(a));
+    }
+    EXPECT_EQ(processes, 3);
+    EXPECT_EQ(addresses, 200);
+}
+
+TEST_F(CliQueue, QueueIsLoadedOnceAndAMissingQueueIsBadInput) {
+    MarketItem item;
+    item.id = "61";
+    item.seller = "761";
+    item.kind = Kind::Marketplace;
+    item.pages = {{"a", "b"}};
+    market.add_item(item);
+    write_bytes(dir / "urls.txt", item.url() + "\r\n");
+
+    const ChildResult first = cli(queue_args("once"));
+    ASSERT_EQ(first.exit_code, 0) << first.err;
+    EXPECT_NE(first.err.find("queue once: 1 addresses loaded"), std::string::npos) << first.err;
+    const ChildResult second = cli(queue_args("once"));
+    EXPECT_EQ(second.exit_code, 0) << second.err;
+    EXPECT_NE(second.err.find("was loaded before"), std::string::npos) << second.err;
+    // The item was harvested by the first process only.
+    const auto asked = market.urls();
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), item.url()), 1);
+
+    const ChildResult missing =
+        cli({"--store", pg.address(), "reviews", "--queue", "nothing-here"});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_NE(missing.err.find("queue nothing-here does not exist"), std::string::npos)
+        << missing.err;
+    const ChildResult bad_store =
+        cli({"--store", "postgresql://zembra@/postgres?host=/nonexistent&port=1", "runs"});
+    EXPECT_EQ(bad_store.exit_code, 1);
+    EXPECT_NE(bad_store.err.find("cannot use the store"), std::string::npos) << bad_store.err;
+}
+
+}  // namespace

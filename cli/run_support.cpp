@@ -15,6 +15,7 @@
 #include "runtime/list_file.h"
 #include "runtime/services.h"
 #include "runtime/stop.h"
+#include "store/exporters.h"
 
 namespace fs = std::filesystem;
 
@@ -108,14 +109,15 @@ bool output_place_ok(const std::string& out) {
 
 bool write_output(const std::string& out, const std::vector<Text>& lines) {
     if (out == "-") {
-        const Bytes bytes = list_file_bytes(lines);
+        const std::string bytes = text_export(lines);
         const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
                         std::fflush(stdout) == 0;
         if (!ok) report("cannot write to standard output");
         return ok;
     }
-    if (write_list_file(out, lines)) return true;
-    report("cannot write " + out);
+    std::string error;
+    if (export_lines(out, lines, &error)) return true;
+    report("cannot write " + out + (error.empty() ? "" : ": " + error));
     return false;
 }
 

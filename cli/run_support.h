@@ -41,7 +41,8 @@ std::optional<std::string> read_list_input(const std::string& path, const char* 
 
 // Whether the output can be written where asked; tells why not.
 bool output_place_ok(const std::string& out);
-// Writes the lines to out ("-": standard output); tells the user when that failed.
+// Writes the lines to out ("-": standard output) in the format its extension names, like the
+// window's exports (.csv, .xlsx, else the text file); tells the user when that failed.
 bool write_output(const std::string& out, const std::vector<Text>& lines);
 
 // Checks every run shares before it starts: the output place (when the run writes a file) and a

@@ -1,9 +1,6 @@
 #include "runtime/list_file.h"
 
 #include <cstring>
-#include <system_error>
-
-#include "runtime/files.h"
 
 namespace {
 
@@ -55,34 +52,6 @@ void for_each_name_line(std::string_view text,
         const std::vector<Text> fields = text_split(line, kFieldSeparator);
         if (!fields.empty()) row(number, fields.front());
     });
-}
-
-Bytes list_file_bytes(const std::vector<Text>& lines) {
-    size_t size = 0;
-    for (const Text& line : lines)
-        size += line.size() + kLineEnd.size();
-    Bytes content;
-    content.reserve(size);
-    for (const Text& line : lines) {
-        content.insert(content.end(), line.begin(), line.end());
-        content.insert(content.end(), kLineEnd.begin(), kLineEnd.end());
-    }
-    return content;
-}
-
-bool write_list_file(const std::filesystem::path& path, const std::vector<Text>& lines) {
-    std::filesystem::path part = path;
-    part += ".part";
-    if (!file_write_all(part, {list_file_bytes(lines)})) {
-        std::error_code ignored;
-        std::filesystem::remove(part, ignored);
-        return false;
-    }
-    std::error_code error;
-    std::filesystem::rename(part, path, error);
-    if (!error) return true;
-    std::filesystem::remove(part, error);
-    return false;
 }
 
 std::optional<std::size_t> first_invalid_gbk_line(std::string_view text) {

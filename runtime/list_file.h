@@ -1,9 +1,8 @@
 #pragma once
-// The list files every front end reads and writes: GBK without a byte-order mark, lines ended by
-// CR LF, reading stops at the first NUL. One place for the format, so a file written by the window
-// and one written from the command line are the same bytes.
+// The list files every front end reads: GBK without a byte-order mark, lines ended by CR LF,
+// reading stops at the first NUL. One place for the rules, so the window and the command line
+// import a file alike (writing them is store/exporters' text export).
 #include <cstddef>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -31,13 +30,6 @@ void for_each_list_line(std::string_view text,
 // skipped empty ones too) and its first "----" field.
 void for_each_name_line(std::string_view text,
                         const std::function<void(int number, const Text& name)>& row);
-
-// The lines, each followed by CR LF.
-Bytes list_file_bytes(const std::vector<Text>& lines);
-
-// Writes the lines to a file beside the target and renames it over the target, so the target
-// is either the old file or the whole new one, never a part. False when nothing was written.
-bool write_list_file(const std::filesystem::path& path, const std::vector<Text>& lines);
 
 // The 1-based line of the first byte sequence that is no GBK character, or nullopt when the text
 // is GBK throughout.

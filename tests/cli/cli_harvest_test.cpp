@@ -12,6 +12,7 @@
 #include "harvest/shop_harvest.h"
 #include "runtime/gbk.h"
 #include "runtime/list_file.h"
+#include "store/exporters.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/memory_window.h"
 
@@ -19,9 +20,9 @@ namespace {
 
 using Kind = MarketItem::Kind;
 
+// What the window's export writes to a text file.
 std::string exported(const std::vector<Text>& lines) {
-    const Bytes bytes = list_file_bytes(lines);
-    return {bytes.begin(), bytes.end()};
+    return text_export(lines);
 }
 
 std::vector<std::string> lines_of(const std::string& file) {
@@ -214,6 +215,14 @@ TEST_F(CliHarvest, OutputToStandardOutputIsTheSameBytes) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(lines_of(r.out).size(), 27u);
     EXPECT_TRUE(r.out.ends_with("\r\n"));
+    // An output named .csv gets the window's spreadsheet export.
+    const ChildResult csv =
+        cli({"reviews", "--urls", (dir / "urls.txt").string(), "--out", (dir / "b.csv").string()});
+    ASSERT_EQ(csv.exit_code, 0) << csv.err;
+    std::vector<std::vector<Text>> cells;
+    for (const auto& line : lines_of(r.out))
+        cells.push_back({line});
+    EXPECT_EQ(read_bytes(dir / "b.csv"), csv_export(cells));
 }
 
 }  // namespace

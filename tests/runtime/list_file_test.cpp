@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "runtime/text.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(SplitPieces, MatchesTextSplit) {
     const struct {
@@ -47,22 +42,6 @@ TEST(SplitPieces, MatchesTextSplit) {
     }
 }
 
-TEST(ListFile, BytesEndEveryLineWithCrLf) {
-    const struct {
-        std::vector<Text> lines;
-        std::string bytes;
-    } cases[] = {
-        {{}, ""},
-        {{""}, "\r\n"},
-        {{"x", "y"}, "x\r\ny\r\n"},
-        {{"\xC4\xE3", "", "z"}, "\xC4\xE3\r\n\r\nz\r\n"},
-    };
-    for (const auto& c : cases) {
-        const Bytes bytes = list_file_bytes(c.lines);
-        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.bytes);
-    }
-}
-
 TEST(ListFile, TextStopsAtTheFirstNul) {
     const std::string raw("a\r\nb\0c", 6);
     const ListFileText file{Bytes(raw.begin(), raw.end())};
@@ -75,22 +54,6 @@ TEST(ListFile, NameLinesCountEveryLineAndTakeTheFirstField) {
                        [&](int n, const Text& name) { rows.emplace_back(n, name); });
     EXPECT_EQ(rows,
               (std::vector<std::pair<int, Text>>{{1, "alice"}, {3, "bob"}, {4, ""}, {5, "abc"}}));
-}
-
-TEST(ListFile, WriteReplacesTheTargetWholeAndLeavesNoPart) {
-    const fs::path dir = fs::temp_directory_path() / ("list_file_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const fs::path target = dir / "ids.txt";
-    std::ofstream(target, std::ios::binary) << "old content that is longer\r\n";
-    ASSERT_TRUE(write_list_file(target, {"a", "b"}));
-    std::ifstream in(target, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a\r\nb\r\n");
-    EXPECT_FALSE(fs::exists(dir / "ids.txt.part"));
-    // A folder that is not there: nothing written, nothing left behind.
-    EXPECT_FALSE(write_list_file(dir / "no" / "ids.txt", {"a"}));
-    EXPECT_FALSE(fs::exists(dir / "no"));
-    fs::remove_all(dir);
 }
 
 TEST(ListFile, FirstInvalidGbkLine) {

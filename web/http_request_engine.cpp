@@ -341,22 +341,22 @@ HttpResult<Bytes> HttpRequestEngine::body() const {
 }
 
 HttpResult<Text> HttpRequestEngine::all_headers() const {
-    return with_response<Text>("GetAllResponseHeaders", [](const Response& r) {
-        Text all;
-        for (const auto& line : r.header_lines)
-            all += line + "\r\n";
-        return all;
-    });
+    return with_response<Text>("GetAllResponseHeaders",
+                               [](const Response& r) { return Text(r.header_block); });
 }
 
 HttpResult<Text> HttpRequestEngine::header(std::string_view name) const {
     std::optional<Text> found;
     auto result = with_response<Text>("GetResponseHeader", [&](const Response& r) {
-        for (const auto& line : r.header_lines) {
+        std::string_view rest = r.header_block;
+        while (!rest.empty()) {
+            const size_t end = rest.find("\r\n");
+            const std::string_view line = rest.substr(0, end);
+            rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 2);
             const size_t colon = line.find(':');
-            if (colon == std::string::npos) continue;
-            if (http_equals_no_case(http_trim(std::string_view(line).substr(0, colon)), name)) {
-                found = Text(http_trim(std::string_view(line).substr(colon + 1)));
+            if (colon == std::string_view::npos) continue;
+            if (http_equals_no_case(http_trim(line.substr(0, colon)), name)) {
+                found = Text(http_trim(line.substr(colon + 1)));
                 return *found;
             }
         }

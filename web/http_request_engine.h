@@ -106,7 +106,7 @@ private:
     struct Response {
         long long status = 0;
         Text status_text;
-        std::vector<std::string> header_lines;
+        std::string header_block;  // the header lines, each with CR LF, in one buffer
         Bytes body;
         Text effective_url;
         bool truncated = false;
@@ -135,7 +135,20 @@ private:
     };
     enum class Phase { Idle, Opened, Sending, Done };
 
+    // A curl handle with its own multi handle, header list and error text. The object keeps one
+    // for all its transfers, so its connection stays open between requests (keep-alive) and the
+    // options that never change are set once; a second transfer running at the same time (a
+    // copy of the object on another thread) takes a fresh one.
+    struct Channel {
+        CurlEasy easy;
+        CurlMulti multi;
+        std::vector<std::string> header_lines;  // reused: no allocation per header
+        std::vector<curl_slist> header_list;    // links into header_lines, handed to curl
+        char detail[CURL_ERROR_SIZE] = {};
+    };
+
     HttpRequestEngine() = default;
+    bool prepare_channel(Channel& channel);
     static void lock_share(CURL*, curl_lock_data data, curl_lock_access, void* self);
     static void unlock_share(CURL*, curl_lock_data data, void* self);
     // Runs one transfer to its end on the calling thread; returns the response and its error.
@@ -154,6 +167,8 @@ private:
     // transfer runs on a fresh easy handle attached to it.
     std::array<std::mutex, CURL_LOCK_DATA_LAST> share_locks_;  // outlive the share
     std::unique_ptr<CURLSH, ShareDeleter> share_;
+    std::mutex channel_mutex_;  // held by the transfer running on channel_
+    Channel channel_;           // after share_: its connection goes back to the share first
 
     mutable std::mutex mutex_;
     std::condition_variable done_;

@@ -60,20 +60,21 @@ void apply_transfer_limits(CURL* easy, const TransferLimits& limits) {
     if (!limits.ca_file.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, limits.ca_file.c_str());
 }
 
-CURLcode perform_transfer(CURL* easy, const TransferLimits& limits, std::stop_token stop) {
+CURLcode perform_transfer(CURL* easy, const TransferLimits& limits, std::stop_token stop,
+                          CURLM* kept_multi) {
     if (!easy || !curl_ready()) return CURLE_FAILED_INIT;
     if (stop.stop_requested()) return CURLE_ABORTED_BY_CALLBACK;
-    CurlMulti multi(curl_multi_init());
-    if (!multi) return CURLE_OUT_OF_MEMORY;
+    CurlMulti own_multi(kept_multi ? nullptr : curl_multi_init());
+    CURLM* const raw_multi = kept_multi ? kept_multi : own_multi.get();
+    if (!raw_multi) return CURLE_OUT_OF_MEMORY;
 
     Activity activity;
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, on_progress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &activity);
-    if (curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_FAILED_INIT;
+    if (curl_multi_add_handle(raw_multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
 
     // A Stop wakes the wait below at once instead of at its next time-out.
-    CURLM* raw_multi = multi.get();
     std::stop_callback wake(stop, [raw_multi] { curl_multi_wakeup(raw_multi); });
 
     CURLcode result = CURLE_OK;

@@ -39,5 +39,7 @@ std::size_t append_capped(Buffer& out, const char* data, std::size_t n, std::siz
 // Runs the easy handle's transfer to its end and returns its result. The transfer is aborted at
 // once when stop is requested (CURLE_ABORTED_BY_CALLBACK) and when nothing has been sent or
 // received for limits.idle_timeout (CURLE_OPERATION_TIMEDOUT). Installs its own progress
-// callback on the handle.
-CURLcode perform_transfer(CURL* easy, const TransferLimits& limits, std::stop_token stop);
+// callback on the handle. With kept_multi the transfer runs on that multi handle (the easy handle
+// leaves it again at the end) instead of a new one.
+CURLcode perform_transfer(CURL* easy, const TransferLimits& limits, std::stop_token stop,
+                          CURLM* kept_multi = nullptr);

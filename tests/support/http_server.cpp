@@ -206,6 +206,7 @@ void HttpServer::accept_loop() {
         if (::poll(&p, 1, kPollMs) <= 0) continue;
         int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        ++connections_accepted_;
         auto done = std::make_shared<std::atomic<bool>>(false);
         live.emplace_back(std::thread([this, fd, done] {
                               serve(fd);
@@ -223,36 +224,49 @@ void HttpServer::accept_loop() {
 }
 
 void HttpServer::serve(int fd) {
-    std::string raw;
-    RecordedRequest request;
-    bool complete = false;
-    auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kRequestDeadlineMs);
-    char buffer[16384];
-    while (!stopping_ && std::chrono::steady_clock::now() < deadline) {
-        if (parse_recorded_request(raw, request) &&
-            static_cast<long long>(request.body.size()) >= content_length_of(request)) {
-            complete = true;
-            break;
+    std::string raw;  // bytes received and not yet part of a served request
+    for (;;) {
+        RecordedRequest request;
+        bool complete = false;
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kRequestDeadlineMs);
+        char buffer[16384];
+        while (!stopping_ && std::chrono::steady_clock::now() < deadline) {
+            if (parse_recorded_request(raw, request) &&
+                static_cast<long long>(request.body.size()) >= content_length_of(request)) {
+                complete = true;
+                break;
+            }
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, kPollMs) <= 0) continue;
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            raw.append(buffer, static_cast<size_t>(n));
         }
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0) continue;
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        raw.append(buffer, static_cast<size_t>(n));
+        if (!complete) {
+            ::close(fd);
+            return;
+        }
+        // Whatever follows this request's body belongs to the next one on the connection.
+        const size_t length = request.raw.size() - request.body.size() +
+                              static_cast<size_t>(content_length_of(request));
+        raw.erase(0, length);
+        request.raw.resize(length);
+        request.body.resize(static_cast<size_t>(content_length_of(request)));
+        HttpResponse response = answer(request);
+        const bool keep = keep_alive_ && response.mode == HttpResponse::Mode::Normal &&
+                          !iequals(request.header("Connection"), "close");
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(std::move(request));
+        }
+        changed_.notify_all();
+        send_response(fd, response, keep && !response.close_unannounced);
+        if (!keep || response.close_unannounced) {
+            close_gracefully(fd, stopping_);
+            return;
+        }
     }
-    if (!complete) {
-        ::close(fd);
-        return;
-    }
-    HttpResponse response = answer(request);
-    {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(std::move(request));
-    }
-    changed_.notify_all();
-    send_response(fd, response);
-    close_gracefully(fd, stopping_);
 }
 
 HttpResponse HttpServer::answer(const RecordedRequest& request) {
@@ -269,7 +283,7 @@ HttpResponse HttpServer::answer(const RecordedRequest& request) {
     return HttpResponse::text("<html>not found: " + request.path() + "</html>", 404);
 }
 
-void HttpServer::send_response(int fd, const HttpResponse& r) {
+void HttpServer::send_response(int fd, const HttpResponse& r, bool keep) {
     std::string head = "HTTP/1.1 " + std::to_string(r.status) + " " + r.reason + "\r\n";
     for (const auto& [k, v] : r.headers)
         head += k + ": " + v + "\r\n";
@@ -277,7 +291,9 @@ void HttpServer::send_response(int fd, const HttpResponse& r) {
         head += "Content-Length: " + std::to_string(*r.declared_length) + "\r\n";
     else if (r.content_length)
         head += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
-    head += "Connection: close\r\n\r\n";
+    head += r.close_unannounced ? "\r\n"
+            : keep              ? "Connection: keep-alive\r\n\r\n"
+                                : "Connection: close\r\n\r\n";
 
     if (r.mode == HttpResponse::Mode::Normal) {
         send_all(fd, head + r.body);

@@ -2,7 +2,7 @@
 // A small HTTP/1.x server on 127.0.0.1 for tests: scripted answers per path, every request recorded
 // byte for byte, and misbehaviour on demand (no Content-Length, a false one, a drop mid-body, a
 // stall). It also answers absolute-URI requests, so it can stand in as a plain HTTP proxy.
-// One thread per connection; every connection is closed after its one response.
+// One thread per connection; a connection is closed after its one response unless keep-alive is on.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -27,6 +27,8 @@ struct HttpResponse {
     size_t close_after =
         0;             // CloseMidBody / Stall: bytes of the body sent before closing / waiting
     int stall_ms = 0;  // Stall: how long to wait before closing; 0 = until the server goes
+    // With keep-alive on: close the connection after this response without saying so first.
+    bool close_unannounced = false;
 
     static HttpResponse text(std::string body, int status = 200);
     static HttpResponse redirect(std::string location, int status = 302);
@@ -56,6 +58,11 @@ public:
     std::string base_url() const;  // "http://127.0.0.1:PORT"
     bool ok() const { return listen_fd_ >= 0; }
 
+    // On: a connection serves request after request (HTTP/1.1 keep-alive) until the client closes
+    // it or asks "Connection: close". Off (the default): one response per connection.
+    void set_keep_alive(bool on) { keep_alive_ = on; }
+    size_t connections() const { return connections_accepted_; }  // accepted so far
+
     void set_route(std::string path, HttpResponse r);  // path without query, exact
     void set_handler(std::function<HttpResponse(const RecordedRequest&)> h);  // overrides routes
 
@@ -68,11 +75,13 @@ private:
     void accept_loop();
     void serve(int fd);
     HttpResponse answer(const RecordedRequest& request);
-    void send_response(int fd, const HttpResponse& response);
+    void send_response(int fd, const HttpResponse& response, bool keep);
 
     int listen_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> keep_alive_{false};
+    std::atomic<size_t> connections_accepted_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::map<std::string, HttpResponse> routes_;

@@ -32,7 +32,7 @@ namespace {
 constexpr int kItems = 200;
 constexpr int kPages = 5;
 constexpr int kBuyersPerPage = 20;
-constexpr int kRounds = 5;
+constexpr int kRounds = 5;  // interleaved repeats; the first argument overrides it
 
 using Clock = std::chrono::steady_clock;
 
@@ -101,6 +101,7 @@ void write_replay(const std::vector<RecordedRequest>& requests, const std::strin
                   const std::string& path) {
     std::ofstream out(path, std::ios::trunc);
     for (const RecordedRequest& r : requests) {
+        if (&r != &requests.front()) out << "next\n";  // between groups only: none may be empty
         out << "url = \"" << r.target << "\"\nproxy = \"" << proxy
             << "\"\noutput = \"/dev/null\"\n";
         for (const auto& [name, value] : r.headers) {
@@ -117,7 +118,6 @@ void write_replay(const std::vector<RecordedRequest>& requests, const std::strin
             }
             out << "header = \"" << escaped << "\"\n";
         }
-        out << "next\n";
     }
 }
 
@@ -175,10 +175,13 @@ std::string search_page(int count, bool with_user_id) {
     return page + "]}}}};\n";
 }
 
-// The harvest's loop over one page: execute, then read every match's groups. Microseconds.
-double our_pattern_us(ScriptRegex& re, const std::string& page, int repeats, int& matches) {
-    std::vector<double> times;
+// The harvest's loop over one page: execute, then read every match's groups. Microseconds of
+// wall time; cpu_us gets the median of the thread's CPU time, which preemption does not inflate.
+double our_pattern_us(ScriptRegex& re, const std::string& page, int repeats, int& matches,
+                      double& cpu_us) {
+    std::vector<double> times, cpu;
     for (int r = 0; r < repeats; ++r) {
+        const double cpu_start = thread_cpu_ms();
         const auto start = Clock::now();
         re.execute(kItemPattern, page);
         matches = re.match_count();
@@ -188,21 +191,23 @@ double our_pattern_us(ScriptRegex& re, const std::string& page, int repeats, int
             (void)re.submatch_text(m, 3);
         }
         times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        cpu.push_back((thread_cpu_ms() - cpu_start) * 1000);
     }
+    cpu_us = median(cpu);
     return median(times);
 }
 
 // node running the same pattern (flags g, i, m as the harvest's) over the same page in UTF-8;
 // the median of its own repeats in microseconds, or -1 when node is missing or failed.
 double node_pattern_us(const std::string& page_file, const std::string& script, int repeats,
-                       int& matches) {
+                       int& matches, double& cpu_us) {
     const std::string out = script + ".out";
     const std::string command = "node " + script + " " + page_file + " " + std::to_string(repeats) +
                                 " > " + out + " 2>/dev/null";
     if (!run_child(command).ok) return -1;
     std::ifstream in(out);
     double us = -1;
-    in >> matches >> us;
+    in >> matches >> us >> cpu_us;
     std::remove(out.c_str());
     return us;
 }
@@ -214,22 +219,28 @@ const repeats = Number(process.argv[3]);
 const re = /"nid":"(\d+)",.*?"detail_url":"(.*?)",.*?"user_id":"(\d+)"/gim;
 let n = 0;
 const times = [];
+const cpu = [];
 for (let r = 0; r < repeats; r++) {
+  const cpuStart = process.cpuUsage();
   const start = process.hrtime.bigint();
   re.lastIndex = 0;
   n = 0;
   let m;
   while ((m = re.exec(page)) !== null) { n++; void m[1]; void m[2]; void m[3]; }
   times.push(Number(process.hrtime.bigint() - start) / 1000);
+  const used = process.cpuUsage(cpuStart);
+  cpu.push(used.user + used.system);
 }
 times.sort((a, b) => a - b);
-console.log(n, times[times.length >> 1]);
+cpu.sort((a, b) => a - b);
+console.log(n, times[times.length >> 1], cpu[cpu.length >> 1]);
 )js";
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : kRounds;
     const unsigned cores = std::thread::hardware_concurrency();
     std::printf("load average before: %s (%u cores)\n", load_average().c_str(), cores);
 
@@ -243,16 +254,20 @@ int main() {
     const std::string script = dir + "-pattern.js";
     std::ofstream(page_file) << gbk_to_utf8(page);
     std::ofstream(script) << kNodeScript;
-    std::vector<double> ours, node, ours_broken, re2_only;
+    std::vector<double> ours, node, ours_broken, re2_only, ours_cpu, node_cpu, broken_cpu;
     int our_matches = 0, node_matches = 0, broken_matches = -1;
     const auto item = script_pattern_compile(kItemPattern, ScriptRegexOptions{});
     const auto page_text = std::make_shared<const Text>(page);
-    for (int r = 0; r < kRounds; ++r) {
+    for (int r = 0; r < rounds; ++r) {
         ScriptRegex re;
-        ours.push_back(our_pattern_us(re, page, 200, our_matches));
-        node.push_back(node_pattern_us(page_file, script, 200, node_matches));
+        double cpu = 0;
+        ours.push_back(our_pattern_us(re, page, 200, our_matches, cpu));
+        ours_cpu.push_back(cpu);
+        node.push_back(node_pattern_us(page_file, script, 200, node_matches, cpu));
+        node_cpu.push_back(cpu);
         ScriptRegex fresh;
-        ours_broken.push_back(our_pattern_us(fresh, broken, 5, broken_matches));
+        ours_broken.push_back(our_pattern_us(fresh, broken, 9, broken_matches, cpu));
+        broken_cpu.push_back(cpu);
         std::vector<double> linear;
         for (int k = 0; k < 20; ++k) {
             const auto start = Clock::now();
@@ -265,17 +280,20 @@ int main() {
     std::remove(page_file.c_str());
     std::remove(script.c_str());
     std::printf("\nitem pattern, medians of %d interleaved rounds (microseconds per page)\n",
-                kRounds);
-    std::printf("  %-44s %10s %10s\n", "", "program", "node");
-    std::printf("  %-44s %10.0f %10.0f   (%d / %d matches; ratio %.2f)\n",
+                rounds);
+    std::printf("  %-40s %9s %9s %7s | %9s %9s %7s\n", "", "program", "node", "ratio", "prog CPU",
+                "node CPU", "ratio");
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("  %-40s %9.0f %9.0f %7.2f | %9.0f %9.0f %7.2f   (%d / %d matches)\n",
                 ("normal page, " + std::to_string(page.size() / 1024) + " KB").c_str(),
-                median(ours), median(node), our_matches, node_matches,
-                median(node) > 0 ? median(ours) / median(node) : 0.0);
+                median(ours), median(node), ratio(median(ours), median(node)), median(ours_cpu),
+                median(node_cpu), ratio(median(ours_cpu), median(node_cpu)), our_matches,
+                node_matches);
     std::printf(
-        "  %-44s %10.0f %10s   (%d matches; node does not finish)\n",
+        "  %-40s %9.0f %9s %7s | %9.0f %9s %7s   (%d matches; node does not finish)\n",
         ("broken page, " + std::to_string(broken.size() / 1024) + " KB, no user_id").c_str(),
-        median(ours_broken), "-", broken_matches);
-    std::printf("  %-44s %10.0f\n", "normal page, RE2 alone (the fallback)", median(re2_only));
+        median(ours_broken), "-", "", median(broken_cpu), "-", "", broken_matches);
+    std::printf("  %-40s %9.0f\n", "normal page, RE2 alone (the fallback)", median(re2_only));
 
     // --- The review harvest next to curl ---
     Marketplace market;
@@ -306,8 +324,9 @@ int main() {
         bool ok = true;
     };
     std::map<std::pair<bool, int>, Cell> cells;
+    int program_short = 0, curl_failed = 0;
     const int worker_counts[] = {1, 4, 8};
-    for (int r = 0; r < kRounds; ++r) {
+    for (int r = 0; r < rounds; ++r) {
         for (bool keep : {true, false}) {
             market.server().set_keep_alive(keep);
             for (int workers : worker_counts) {
@@ -316,10 +335,18 @@ int main() {
                 write_replay(market.server().requests(), market.proxy_url(), replay);
                 const Sample curl_run =
                     run_child("curl -s --parallel --parallel-max " + std::to_string(workers) +
-                              " -K " + replay + " 2>/dev/null");
+                              " -K " + replay + " 2>" + replay + ".err");
                 const double n = static_cast<double>(ours_run.requests);
                 cell.requests = ours_run.requests;
                 cell.ok = cell.ok && ours_run.ok && curl_run.ok;
+                program_short += ours_run.ok ? 0 : 1;
+                if (!curl_run.ok && curl_failed++ == 0) {
+                    std::ifstream err(replay + ".err");
+                    std::string line, last;
+                    while (std::getline(err, line, '\r'))
+                        if (line.find("curl:") != std::string::npos) last = line;
+                    std::printf("  first curl failure: %s\n", last.c_str());
+                }
                 cell.program_rate.push_back(n / ours_run.seconds);
                 cell.curl_rate.push_back(n / curl_run.seconds);
                 cell.program_cpu.push_back(ours_run.cpu_ms / n);
@@ -328,11 +355,12 @@ int main() {
         }
     }
     std::remove(replay.c_str());
+    std::remove((replay + ".err").c_str());
     std::printf(
         "\nreview harvest, %d items x %d review pages, loopback marketplace as proxy; medians of "
         "%d "
         "interleaved rounds\n",
-        kItems, kPages, kRounds);
+        kItems, kPages, rounds);
     std::printf("  %-12s %7s %8s | %10s %10s %6s | %12s %12s %6s\n", "server", "workers",
                 "requests", "program/s", "curl/s", "ratio", "program ms", "curl ms", "ratio");
     for (bool keep : {true, false})
@@ -348,6 +376,10 @@ int main() {
     std::printf(
         "  (requests per second; CPU milliseconds per request: the program's worker threads,\n"
         "   which also parse every page, against the whole curl process)\n");
+    if (program_short || curl_failed)
+        std::printf(
+            "  runs that failed: %d of the program's (rows missing), %d of curl's (exit status)\n",
+            program_short, curl_failed);
     std::printf("\nload average after: %s\n", load_average().c_str());
     return 0;
 }

@@ -57,7 +57,7 @@ enum HttpProxySetting : int { kProxySystem = 0, kProxyDirect = 1, kProxyNamed = 
 
 class HttpRequestEngine {
 public:
-    // Body kept per response; a longer body is cut here and the transfer fails with the prefix.
+    // Body kept per response; a longer body fails the transfer and nothing of it is kept.
     static constexpr size_t kBodyCap = size_t{64} << 20;
 
     // nullptr when libcurl cannot be used; the reason goes to error.

@@ -61,12 +61,16 @@ bool HttpRequestEngine::prepare_channel(Channel& channel) {
     auto on_body = +[](char* data, size_t size, size_t count, void* user) -> size_t {
         auto& r = *static_cast<Response*>(user);
         const size_t length = size * count;
+        if (r.truncated) return 0;
         size_t taken = 0;
         try {
             taken = append_capped(r.body, data, length, kBodyCap);
         } catch (const std::bad_alloc&) {
         }
-        if (taken < length) r.truncated = true;  // ends the transfer; the prefix stays
+        if (taken < length) {
+            r.truncated = true;  // ends the transfer; the request fails and keeps nothing
+            Bytes().swap(r.body);
+        }
         return taken;
     };
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
@@ -200,7 +204,7 @@ std::pair<HttpRequestEngine::Response, Text> HttpRequestEngine::transfer(
     if (result == CURLE_ABORTED_BY_CALLBACK)
         error = run_stop.stop_requested() ? "the transfer was stopped" : "the request was aborted";
     else if (response.truncated)
-        error = "the response body is larger than 64 MiB; the first 64 MiB were kept";
+        error = "the response body is larger than 64 MiB; nothing was kept";
     else if (result == CURLE_OPERATION_TIMEDOUT && !detail[0])
         error = "the operation timed out (nothing moved for " + std::to_string(idle_ms) + " ms)";
     else

@@ -15,7 +15,10 @@ TransferLimits& process_limits() {
 
 using Clock = std::chrono::steady_clock;
 
+// When a byte last moved: body and header bytes received, body bytes sent. A trickle of one byte
+// every few seconds is alive; only silence for the whole idle time ends the transfer.
 struct Activity {
+    CURL* easy = nullptr;
     curl_off_t seen = -1;
     Clock::time_point last = Clock::now();
 };
@@ -25,7 +28,9 @@ int on_progress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ult
     (void)dltotal;
     (void)ultotal;
     auto* activity = static_cast<Activity*>(user);
-    curl_off_t moved = dlnow + ulnow;
+    long header_bytes = 0;
+    curl_easy_getinfo(activity->easy, CURLINFO_HEADER_SIZE, &header_bytes);
+    const curl_off_t moved = dlnow + ulnow + header_bytes;
     if (moved != activity->seen) {
         activity->seen = moved;
         activity->last = Clock::now();
@@ -51,10 +56,8 @@ void apply_transfer_limits(CURL* easy, const TransferLimits& limits) {
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(std::max<long long>(1, limits.connect_timeout.count())));
-    // Backstop in whole seconds; perform_transfer enforces the exact idle time.
-    long idle_s = static_cast<long>((limits.idle_timeout.count() + 999) / 1000);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, idle_s));
+    // No low-speed rule: it averages, and so cuts a slow but live server. perform_transfer ends
+    // a transfer only after limits.idle_timeout without a byte.
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!limits.ca_file.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, limits.ca_file.c_str());
@@ -69,6 +72,7 @@ CURLcode perform_transfer(CURL* easy, const TransferLimits& limits, std::stop_to
     if (!raw_multi) return CURLE_OUT_OF_MEMORY;
 
     Activity activity;
+    activity.easy = easy;
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, on_progress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &activity);

@@ -21,8 +21,8 @@ struct TransferLimits {
 TransferLimits transfer_limits();
 void set_transfer_limits(TransferLimits limits);
 
-// Sets the connect time-out, the low-speed abort, the trusted authorities, certificate checks
-// and no signals (transfers run on worker threads).
+// Sets the connect time-out, the trusted authorities, certificate checks and no signals (transfers
+// run on worker threads). The idle time-out is perform_transfer's.
 void apply_transfer_limits(CURL* easy, const TransferLimits& limits);
 
 // Appends a received chunk to out, but never past cap bytes in total. Returns how many bytes of the
@@ -37,9 +37,9 @@ std::size_t append_capped(Buffer& out, const char* data, std::size_t n, std::siz
 }
 
 // Runs the easy handle's transfer to its end and returns its result. The transfer is aborted at
-// once when stop is requested (CURLE_ABORTED_BY_CALLBACK) and when nothing has been sent or
-// received for limits.idle_timeout (CURLE_OPERATION_TIMEDOUT). Installs its own progress
-// callback on the handle. With kept_multi the transfer runs on that multi handle (the easy handle
-// leaves it again at the end) instead of a new one.
+// once when stop is requested (CURLE_ABORTED_BY_CALLBACK) and when no byte has been sent or
+// received for limits.idle_timeout (CURLE_OPERATION_TIMEDOUT), however slowly bytes came before.
+// Installs its own progress callback on the handle. With kept_multi the transfer runs on that
+// multi handle (the easy handle leaves it again at the end) instead of a new one.
 CURLcode perform_transfer(CURL* easy, const TransferLimits& limits, std::stop_token stop,
                           CURLM* kept_multi = nullptr);

@@ -25,11 +25,14 @@ bool all_digits(std::string_view s) {
 struct Sink {
     Bytes* body;
     size_t cap;
+    bool over_cap = false;
 };
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
-    return append_capped(*sink->body, data, size * count, sink->cap);
+    const size_t taken = append_capped(*sink->body, data, size * count, sink->cap);
+    if (taken < size * count) sink->over_cap = true;  // ends the transfer
+    return taken;
 }
 
 }  // namespace
@@ -171,8 +174,9 @@ Bytes WebRequest(std::string_view url) {
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     apply_transfer_limits(h, limits);
 
-    // Whatever arrived is the answer: the whole body, or the prefix before a break, time-out,
-    // Stop or the size cap.
+    // Whatever arrived is the answer: the whole body, or the prefix before a break, time-out or
+    // Stop. An answer over the size cap is no page at all: its first part would pass for a whole one.
     perform_transfer(h, limits, current_stop_token());
+    if (sink.over_cap) return {};
     return body;
 }

@@ -299,6 +299,18 @@ void HttpServer::send_response(int fd, const HttpResponse& r, bool keep) {
         send_all(fd, head + r.body);
         return;
     }
+    if (r.mode == HttpResponse::Mode::Trickle) {
+        if (!send_all(fd, head)) return;
+        for (char byte : r.body) {
+            std::unique_lock lock(mutex_);
+            if (changed_.wait_for(lock, std::chrono::milliseconds(r.stall_ms),
+                                  [&] { return stopping_.load(); }))
+                return;
+            lock.unlock();
+            if (!send_all(fd, std::string(1, byte))) return;
+        }
+        return;
+    }
     size_t sent = std::min(r.close_after, r.body.size());
     if (!send_all(fd, head + r.body.substr(0, sent))) return;
     if (r.mode == HttpResponse::Mode::CloseMidBody) return;

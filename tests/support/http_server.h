@@ -23,7 +23,8 @@ struct HttpResponse {
     std::string body;
     bool content_length = true;                // send Content-Length: body.size()
     std::optional<long long> declared_length;  // send this Content-Length instead
-    enum class Mode { Normal, CloseMidBody, Stall } mode = Mode::Normal;
+    // Trickle: the head at once, then the body one byte every stall_ms.
+    enum class Mode { Normal, CloseMidBody, Stall, Trickle } mode = Mode::Normal;
     size_t close_after =
         0;             // CloseMidBody / Stall: bytes of the body sent before closing / waiting
     int stall_ms = 0;  // Stall: how long to wait before closing; 0 = until the server goes

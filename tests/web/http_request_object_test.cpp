@@ -665,9 +665,23 @@ TEST_F(HttpRequestObjectTest, BodyBeyondTheCapFailsTheRequest) {
     server.set_route("/huge", HttpResponse::text(std::string(cap + 4096, 'z')));
     HttpRequestObject o;
     get(o, "/huge");
-    EXPECT_NE(o.LastError().find("64 MiB"), Text::npos) << o.LastError();
+    EXPECT_EQ(o.LastError(), "Send: the response body is larger than 64 MiB; nothing was kept");
     EXPECT_TRUE(o.ResponseBody().empty());
     EXPECT_EQ(o.Status(), 0);
+}
+
+// Receive time-out counts from the last byte: a byte every 1.5 s under a 3 s limit is a slow
+// answer, not a silent one.
+TEST_F(HttpRequestObjectTest, TrickleWithinTheReceiveTimeoutArrivesWhole) {
+    HttpResponse trickle = HttpResponse::text("abc");
+    trickle.mode = HttpResponse::Mode::Trickle;
+    trickle.stall_ms = 1500;
+    server.set_route("/slow", trickle);
+    HttpRequestObject o;
+    o.SetTimeouts(5000, 5000, 3000, 3000);
+    get(o, "/slow");
+    EXPECT_EQ(o.ResponseBodyText(), "abc") << o.LastError();
+    EXPECT_EQ(o.Status(), 200);
 }
 
 // "No limit" written as the largest time-outs must not wrap into a limit that fails every request.

@@ -310,14 +310,37 @@ TEST_F(WebRequestTest, StopAbortsAStalledTransferAtOnce) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST_F(WebRequestTest, BodyIsCappedKeepingThePrefix) {
+// An answer over the cap is no page: its first part must not pass for the whole.
+TEST_F(WebRequestTest, BodyOverTheCapIsNoPage) {
     TransferLimits small = transfer_limits();
     small.max_body_bytes = 1000;
     set_transfer_limits(small);
-    server.set_route("/big", HttpResponse::text(pattern(50000)));
-    server.set_route("/fits", HttpResponse::text(pattern(1000)));
-    EXPECT_EQ(as_string(WebRequest(url("/big"))), pattern(1000));
-    EXPECT_EQ(as_string(WebRequest(url("/fits"))), pattern(1000));
+    const struct {
+        const char* path;
+        size_t size;
+        std::string expected;
+    } cases[] = {
+        {"/big", 50000, ""},
+        {"/one-over", 1001, ""},
+        {"/fits", 1000, pattern(1000)},
+    };
+    for (const auto& c : cases) {
+        server.set_route(c.path, HttpResponse::text(pattern(c.size)));
+        EXPECT_EQ(as_string(WebRequest(url(c.path))), c.expected) << c.path;
+    }
+}
+
+// The idle limit counts from the last byte: a server sending a byte less often than once a second
+// but well within the limit is slow, not silent, and its page arrives whole.
+TEST_F(WebRequestTest, TrickleWithinTheIdleLimitArrivesWhole) {
+    TransferLimits patient = transfer_limits();
+    patient.idle_timeout = std::chrono::milliseconds(3000);
+    set_transfer_limits(patient);
+    HttpResponse trickle = HttpResponse::text("abc");
+    trickle.mode = HttpResponse::Mode::Trickle;
+    trickle.stall_ms = 1500;
+    server.set_route("/slow", trickle);
+    EXPECT_EQ(as_string(WebRequest(url("/slow"))), "abc");
 }
 
 TEST_F(WebRequestTest, CookiesFollowTheirHost) {

@@ -32,6 +32,7 @@ struct AppState {
     HostSettings hosts;
     int OutputFile = 0;                // file number of "淘宝买家.txt", 0 when closed
     std::filesystem::path OutputPath;  // where a later page-3 run reopens it
+    bool OutputWriteFailed = false;    // this page-3 run already told the user of a failed write
     int PoolDoneCount = 0;             // rows of the page-3 run reported so far
     int PoolRowCount = 0;              // rows posted by the page-3 run in progress
     WorkerHandleTable WorkerHandles;

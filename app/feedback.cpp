@@ -62,7 +62,14 @@ void handle_feedback(Window& window, AppState& state, int code, int row) {
         // One write per line, so a line is never split by another writer of the file.
         const Text line = window.cell(kNameList, row, kIdColumn) + "\r\n";
         file_seek_end(state.OutputFile);
-        file_write_raw(state.OutputFile, line);
+        // A full disk must not drop IDs unnoticed: they stay in the list, and the user hears of
+        // it once per run rather than once per row.
+        if (!file_write_raw(state.OutputFile, line) && !state.OutputWriteFailed) {
+            state.OutputWriteFailed = true;
+            static const Text failed =
+                utf8_to_gbk("写入淘宝买家.txt失败（磁盘已满或不可写），本次结果仍保留在列表中");
+            message_box(failed);
+        }
     }
     if (state.PoolDoneCount >= total) {
         state.PoolDoneCount = 0;
@@ -83,6 +90,7 @@ bool start_page3_run(Window& window, AppState& state, Page3Task task, int time_l
         state.OutputFile = file_open(state.OutputPath, 6, 1);  // keeps what earlier runs wrote
     state.PoolDoneCount = 0;
     state.PoolRowCount = rows;
+    state.OutputWriteFailed = false;
     const int workers = std::min(to_int(window.text(kWorkerCountEdit)), kMaxPage3Workers);
     // Every row reports once, an overrunning one too, so the run always ends.
     Page3Reporting reporting = report_each_row_once(window, state, std::move(task), rows);

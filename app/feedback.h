@@ -2,7 +2,7 @@
 // The page-3 run: one pool task per row of 超级列表框. A task fills column 2 of its row; the row
 // then comes back to the window thread as the feedback event (111, row) of 标签15, whose handler
 // counts it, shows "done/total", appends the row's column 2 to OutputFile and ends the run after
-// the last.
+// the last. A failed write is shown once per run; the rows stay in the list.
 #include <functional>
 
 class QObject;

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
 #include <vector>
 
 #include "app/file_dialog.h"
@@ -30,6 +32,23 @@ const Text& export_filter() {
     static const Text filter =
         utf8_to_gbk("文本文件(*.txt)|*.txt|CSV (*.csv)|*.csv|Excel (*.xlsx)|*.xlsx");
     return filter;
+}
+
+// Larger lists than this are no list of ours, and would only fill the memory.
+constexpr std::uint64_t kMaxImportBytes = std::uint64_t{1} << 30;
+
+// The chosen file's bytes for an import. A device, a pipe or an oversized file is refused with a
+// message; a missing or unreadable one imports as nothing, as an empty one does.
+ListFileText read_import(const std::filesystem::path& path) {
+    FileRead read = file_read_regular(path, kMaxImportBytes);
+    if (read.status == FileReadStatus::not_regular) {
+        static const Text refused = utf8_to_gbk("导入失败：所选的不是普通文件");
+        message_box(refused);
+    } else if (read.status == FileReadStatus::too_large) {
+        static const Text refused = utf8_to_gbk("导入失败：文件大于 1 GiB");
+        message_box(refused);
+    }
+    return ListFileText{std::move(read.bytes)};
 }
 
 // Rows collected for one append; the window handles its events after each batch.
@@ -62,7 +81,7 @@ void ImportUrls(Window& window, FileDialog& dialog) {
     dialog.set_mode(FileDialog::Mode::Open);
     dialog.set_filter(text_file_filter());
     if (!dialog.show()) return;
-    const ListFileText file{file_read_all(dialog.path())};
+    const ListFileText file = read_import(dialog.path());
     RowBatcher batch(window, kUrlList);
     for_each_list_line(file.text(), [&](std::string_view line) { batch.add({Text(line)}); });
     batch.flush();
@@ -78,8 +97,13 @@ bool save_list_file(FileDialog& dialog, const std::vector<Text>& lines) {
     dialog.set_default_extension("txt");
     dialog.set_filter(export_filter());
     if (!dialog.show()) return false;
-    // The format follows the file type chosen, that is the name's extension.
-    if (!export_lines(dialog.path(), lines, nullptr)) return false;
+    // The format follows the file type chosen, that is the name's extension. The file that was
+    // there stays whole unless the new one was written whole; a failure is said, not swallowed.
+    std::string reason;
+    if (!export_lines(dialog.path(), lines, &reason)) {
+        message_box(utf8_to_gbk("导出失败：文件未能完整写入，原有文件保持不变。" + reason));
+        return false;
+    }
     static const Text done = utf8_to_gbk("导出成功");
     message_box(done);
     return true;
@@ -94,7 +118,7 @@ void ImportWangwang(Window& window, FileDialog& dialog) {
     const bool confirmed = dialog.show();
     window.clear_rows(kNameList);
     if (!confirmed || dialog.path().empty()) return;
-    const ListFileText file{file_read_all(dialog.path())};
+    const ListFileText file = read_import(dialog.path());
     RowBatcher batch(window, kNameList);
     for_each_name_line(file.text(), [&](int number, const Text& name) {
         batch.add({to_text(number), name});

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -79,6 +80,11 @@ int open_output_file(const std::filesystem::path& directory) {
 }
 
 void prepare_platform() {
+#ifdef SIGXFSZ
+    // Past the file-size limit a write then fails as a write, which the program reports, instead
+    // of the signal ending the program mid-export.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     if (running_as_root() && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -23,7 +23,8 @@ std::filesystem::path output_file_path(const std::filesystem::path& directory);
 int open_output_file(const std::filesystem::path& directory);
 
 // Before the application object exists: Chromium's sandbox off when running as root (it refuses
-// to start otherwise), never else; shared OpenGL contexts for the browser view.
+// to start otherwise), never else; shared OpenGL contexts for the browser view; writes past the
+// file-size limit fail instead of ending the program.
 void prepare_platform();
 // The window thread's message pump for wait_pumping and the real message box.
 void register_window_services(MainWindow& window);

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -177,6 +179,22 @@ bool write_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Reads fd to its end into out; false on a read error or once more than max bytes came.
+bool read_to_end(int fd, std::uint64_t max, Bytes& out) {
+    std::vector<std::uint8_t> buffer(1 << 16);
+    while (true) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;  // a half-read file would pass for a whole one
+        }
+        if (got == 0) return true;
+        if (static_cast<std::uint64_t>(got) > max - std::min<std::uint64_t>(max, out.size()))
+            return false;
+        out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+    }
+}
+
 }  // namespace
 
 Bytes file_read_all(const std::filesystem::path& path) {
@@ -186,17 +204,38 @@ Bytes file_read_all(const std::filesystem::path& path) {
     struct stat info {};
     if (::fstat(file->fd(), &info) == 0 && info.st_size > 0)
         out.reserve(static_cast<std::size_t>(info.st_size));
-    std::vector<std::uint8_t> buffer(1 << 16);
-    while (true) {
-        const ssize_t got = ::read(file->fd(), buffer.data(), buffer.size());
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return {};  // a half-read file would pass for a whole one
-        }
-        if (got == 0) break;
-        out.insert(out.end(), buffer.begin(), buffer.begin() + got);
-    }
+    if (!read_to_end(file->fd(), UINT64_MAX, out)) return {};
     return out;
+}
+
+FileRead file_read_regular(const std::filesystem::path& path, std::uint64_t max_bytes) {
+    FileRead result;
+    auto file = open_shared(path, O_RDONLY, false, kRead, 3);
+    struct stat info {};
+    if (!file || ::fstat(file->fd(), &info) != 0) {
+        std::error_code error;  // a directory is refused by the open itself
+        result.status = std::filesystem::is_directory(path, error) ? FileReadStatus::not_regular
+                                                                   : FileReadStatus::unreadable;
+        return result;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        result.status = FileReadStatus::not_regular;
+        return result;
+    }
+    if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > max_bytes) {
+        result.status = FileReadStatus::too_large;
+        return result;
+    }
+    result.bytes.reserve(static_cast<std::size_t>(info.st_size));
+    // The file may still grow while it is read: the bound holds for what is read too.
+    if (!read_to_end(file->fd(), max_bytes, result.bytes)) {
+        struct stat now {};
+        const bool grew =
+            ::fstat(file->fd(), &now) == 0 && static_cast<std::uint64_t>(now.st_size) > max_bytes;
+        result.bytes = {};
+        result.status = grew ? FileReadStatus::too_large : FileReadStatus::unreadable;
+    }
+    return result;
 }
 
 bool file_write_all(const std::filesystem::path& path, std::initializer_list<Bytes> parts) {

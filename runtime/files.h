@@ -1,5 +1,6 @@
 #pragma once
 // Whole-file and numbered-file operations. Paths are native paths (UTF-8 on Linux).
+#include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <string_view>
@@ -8,6 +9,15 @@
 
 Bytes file_read_all(const std::filesystem::path& path);
 bool file_write_all(const std::filesystem::path& path, std::initializer_list<Bytes> parts);
+
+// A file read for import: only a regular file of at most max_bytes is read, so a device (endless
+// /dev/zero) or a pipe (a writer that never ends) can neither grow memory nor block the reader.
+enum class FileReadStatus { ok, unreadable, not_regular, too_large };
+struct FileRead {
+    Bytes bytes;
+    FileReadStatus status = FileReadStatus::ok;
+};
+FileRead file_read_regular(const std::filesystem::path& path, std::uint64_t max_bytes);
 
 // mode 1 read, 2 write, 3 read+write, 4 create/truncate, 5 write (create), 6 read+write (create);
 // share 1 deny none, 2 deny read, 3 deny write, 4 exclusive. Returns 0 on failure.

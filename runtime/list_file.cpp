@@ -10,6 +10,7 @@ constexpr std::string_view kFieldSeparator = "----";
 }  // namespace
 
 std::string_view ListFileText::text() const {
+    if (bytes.empty()) return {};  // an empty vector's data() may be null
     const char* data = reinterpret_cast<const char*>(bytes.data());
     const void* nul = std::memchr(data, 0, bytes.size());
     return {data, nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : bytes.size()};

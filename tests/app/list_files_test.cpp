@@ -1,8 +1,12 @@
 // The list files byte for byte, through the window's buttons with the file dialog answered here.
 #include "app/list_files.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <QTimer>
+
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -55,6 +59,13 @@ protected:
             return path;
         });
     }
+
+    // The messages shown after the first `before` ones.
+    std::vector<Text> messages_since(size_t before) {
+        const std::vector<Text> all = messages();
+        return std::vector<Text>(all.begin() + static_cast<long>(before), all.end());
+    }
+    static Text export_failed() { return gbk("导出失败：文件未能完整写入，原有文件保持不变。"); }
 
     fs::path dir_;
     FileDialog::Mode seen_mode_ = FileDialog::Mode::Save;
@@ -188,23 +199,91 @@ TEST_F(ListFiles, ExportBuyerIdsToASpreadsheetByTheChosenType) {
     }
 }
 
-TEST_F(ListFiles, ExportBuyerIdsFailuresShowNothing) {
+// A cancel shows nothing; a failed write says so and leaves no file behind.
+TEST_F(ListFiles, ExportBuyerIdsFailures) {
     ops().append_rows(kBuyers, {{"1", "x"}});
     const struct {
         const char* name;
         std::optional<fs::path> answer;
         fs::path must_not_exist;
+        bool says_failed;
     } cases[] = {
-        {"cancelled", std::nullopt, dir_ / "ids.txt"},
-        {"directory missing", dir_ / "no" / "ids.txt", dir_ / "no" / "ids.txt"},
+        {"cancelled", std::nullopt, dir_ / "ids.txt", false},
+        {"directory missing", dir_ / "no" / "ids.txt", dir_ / "no" / "ids.txt", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         answer(c.answer);
+        const size_t before = messages().size();
         click("按钮5_导出");
-        EXPECT_TRUE(messages().empty());
+        const std::vector<Text> shown = messages_since(before);
+        ASSERT_EQ(shown.size(), c.says_failed ? 1u : 0u);
+        if (c.says_failed) EXPECT_TRUE(shown[0].starts_with(export_failed()));
         EXPECT_FALSE(fs::exists(c.must_not_exist));
         EXPECT_EQ(ops().row_count(kBuyers), 1);
+    }
+}
+
+// An export that cannot be written whole (here the file-size limit, as a full disk would) keeps
+// the file that was there, says so and leaves no partial file.
+TEST_F(ListFiles, ExportThatCannotBeWrittenKeepsTheOldFile) {
+    std::vector<std::vector<Text>> rows;
+    for (int i = 0; i < 20000; ++i)
+        rows.push_back({to_text(i), "buyer" + to_text(i)});
+    ops().append_rows(kBuyers, rows);
+    const fs::path out = write("ids.txt", "previous\r\n");
+    answer(out);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);  // as the program sets it up
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 8192;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    click("按钮5_导出");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(read(out), "previous\r\n");
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_TRUE(messages()[0].starts_with(export_failed())) << messages()[0];
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_))
+        ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+// Imports read regular files only: a device or a pipe would fill the memory or block the window,
+// a file over 1 GiB is no list. Each is refused with a message and adds nothing; an empty or
+// missing file adds nothing without one.
+TEST_F(ListFiles, ImportsRefuseWhatIsNoListFile) {
+    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    const fs::path huge = dir_ / "huge.txt";
+    std::ofstream(huge).close();
+    fs::resize_file(huge, (std::uintmax_t{1} << 30) + 1);  // sparse: takes no room on the disk
+    const Text not_regular = gbk("导入失败：所选的不是普通文件");
+    const Text too_large = gbk("导入失败：文件大于 1 GiB");
+    const struct {
+        const char* name;
+        fs::path file;
+        std::vector<Text> messages;
+    } cases[] = {
+        {"endless device", "/dev/zero", {not_regular}},
+        {"pipe", dir_ / "fifo", {not_regular}},
+        {"directory", dir_, {not_regular}},
+        {"over 1 GiB", huge, {too_large}},
+        {"empty", write("empty.txt", ""), {}},
+        {"missing", dir_ / "missing.txt", {}},
+    };
+    for (const char* button : {"按钮2_导入", "按钮6"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(button) + ", " + c.name);
+            ops().clear_rows(kUrls);
+            const size_t before = messages().size();
+            answer(c.file);
+            click(button);
+            EXPECT_EQ(messages_since(before), c.messages);
+            EXPECT_EQ(ops().row_count(kUrls), 0);
+            EXPECT_EQ(ops().row_count(kNames), 0);
+        }
     }
 }
 

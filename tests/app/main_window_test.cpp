@@ -3,6 +3,7 @@
 // and end of the program.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -418,6 +420,22 @@ TEST(Startup, SandboxIsTurnedOffOnlyForRoot) {
     else
         EXPECT_TRUE(qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"));
     EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
+}
+
+// main() ran prepare_platform(): past the file-size limit a write fails, and the program lives on
+// to report it.
+TEST(Startup, WritePastTheFileSizeLimitFailsInsteadOfEndingTheProgram) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("zembra_fsize_" + std::to_string(::getpid()) + ".txt");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = file_write_all(file, {Bytes(20000, 'x')});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::filesystem::remove(file);
+    EXPECT_FALSE(written);
 }
 
 }  // namespace

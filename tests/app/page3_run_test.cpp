@@ -228,6 +228,27 @@ TEST_F(Page3Lookup, ClickOnAnEmptyListDoesNothing) {
     EXPECT_EQ(market_.request_count(), 0u);
 }
 
+// A full disk under the output file: every ID stays in the list, and each run says so once.
+TEST_F(Page3Lookup, FailedOutputWritesAreShownOncePerRunAndTheIdsStay) {
+    market_.add_member("a", "1");
+    market_.add_member("b", "2");
+    market_.add_member("c", "3");
+    import_names({"a", "b", "c"});
+    file_close(state().OutputFile);
+    state().OutputFile = file_open("/dev/full", 2, 1);
+    ASSERT_NE(state().OutputFile, 0);
+    state().OutputPath = "/dev/full";  // where the second run reopens it
+    const Text failed = gbk("写入淘宝买家.txt失败（磁盘已满或不可写），本次结果仍保留在列表中");
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        click(kStart);
+        ASSERT_TRUE(run_ended());
+        EXPECT_EQ(ops().text(kProgress), "3/3");
+        EXPECT_EQ(column(kNames, 2), (std::vector<Text>{"1", "2", "3"}));
+        EXPECT_EQ(messages(), std::vector<Text>(static_cast<size_t>(run), failed));
+    }
+}
+
 TEST_F(Page3Lookup, SecondRunAppendsItsLinesAfterTheFirst) {
     market_.add_member("a", "1");
     market_.add_member("b", "2");

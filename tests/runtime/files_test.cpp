@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -54,6 +55,33 @@ TEST_F(FilesTest, ReadAllAndWriteAll) {
     big[12345] = '\0';
     EXPECT_TRUE(file_write_all(file, {bytes(big)}));
     EXPECT_EQ(file_read_all(file), bytes(big));
+}
+
+TEST_F(FilesTest, ReadRegularRefusesWhatIsNoRegularFileOrTooLarge) {
+    put(path("ten"), "0123456789");
+    put(path("empty"), "");
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* name;
+        fs::path file;
+        FileReadStatus status;
+        std::string bytes;
+    } cases[] = {
+        {"within the limit", path("ten"), FileReadStatus::ok, "0123456789"},
+        {"empty", path("empty"), FileReadStatus::ok, ""},
+        {"one over the limit", path("ten"), FileReadStatus::too_large, ""},
+        {"missing", path("missing"), FileReadStatus::unreadable, ""},
+        {"directory", dir_, FileReadStatus::not_regular, ""},
+        {"pipe without a writer", path("fifo"), FileReadStatus::not_regular, ""},
+        {"endless device", "/dev/zero", FileReadStatus::not_regular, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::uint64_t limit = std::string_view(c.name) == "one over the limit" ? 9 : 10;
+        const FileRead read = file_read_regular(c.file, limit);
+        EXPECT_EQ(read.status, c.status);
+        EXPECT_EQ(read.bytes, bytes(c.bytes));
+    }
 }
 
 TEST_F(FilesTest, ModesTruncateCreateOrFail) {

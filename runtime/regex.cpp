@@ -1,13 +1,84 @@
 #include "runtime/regex.h"
 
-#include <boost/regex.hpp>
+#include <re2/re2.h>
 
+#include <boost/regex.hpp>
 #include <climits>
+#include <optional>
 #include <utility>
+
+#include "runtime/regex_linear_form.h"
+#include "runtime/stop.h"
 
 struct regex::Compiled {
     boost::regex expression;
+    // The same expression on the linear-time engine, when it means exactly the same there: a page
+    // built to make backtracking explode then costs one pass, not minutes of a worker.
+    std::unique_ptr<RE2> linear;
 };
+
+namespace {
+
+std::unique_ptr<RE2> compile_linear(std::string_view pattern, const boost::regex& expression) {
+    const std::optional<std::string> form = regex_linear_form(pattern);
+    if (!form) return nullptr;
+    RE2::Options options;
+    options.set_encoding(RE2::Options::EncodingLatin1);  // bytes, GBK ones included
+    options.set_case_sensitive(true);
+    options.set_posix_syntax(false);
+    options.set_longest_match(false);
+    options.set_log_errors(false);
+    auto linear = std::make_unique<RE2>(*form, options);
+    if (!linear->ok() ||
+        static_cast<std::size_t>(linear->NumberOfCapturingGroups()) != expression.mark_count())
+        return nullptr;
+    return linear;
+}
+
+// One search over text on whichever engine holds the expression; spans counted from text's
+// start. False for no match or an engine that gave up.
+bool search_once(const regex::Compiled& compiled, std::string_view text, SearchResult& result) {
+    result.spans.clear();
+    if (compiled.linear) {
+        const RE2& re = *compiled.linear;
+        std::vector<re2::StringPiece> groups(static_cast<std::size_t>(re.NumberOfCapturingGroups()) +
+                                             1);
+        if (!re.Match(re2::StringPiece(text.data(), text.size()), 0, text.size(), RE2::UNANCHORED,
+                      groups.data(), static_cast<int>(groups.size())))
+            return false;
+        for (const re2::StringPiece& g : groups) {
+            SubmatchSpan span;
+            if (g.data() != nullptr) {
+                span.offset = static_cast<std::int32_t>(g.data() - text.data());
+                span.length = static_cast<std::int32_t>(g.size());
+                span.matched = 1;
+            }
+            result.spans.push_back(span);
+        }
+        return true;
+    }
+    boost::match_results<const char*> m;
+    try {
+        if (!boost::regex_search(text.data(), text.data() + text.size(), m, compiled.expression,
+                                 boost::format_all))
+            return false;
+    } catch (...) {
+        return false;  // the engine gave up (complexity, stack)
+    }
+    result.spans.reserve(m.size());
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        SubmatchSpan span;
+        if (m[i].matched) {
+            span.offset = static_cast<std::int32_t>(m[i].first - text.data());
+            span.length = static_cast<std::int32_t>(m[i].second - m[i].first);
+            span.matched = 1;
+        }
+        result.spans.push_back(span);
+    }
+    return true;
+}
+
+}  // namespace
 
 regex::regex() = default;
 regex::~regex() = default;
@@ -22,6 +93,7 @@ bool regex_create(regex& re, std::string_view pattern, bool case_sensitive) {
         const auto flags =
             case_sensitive ? boost::regex::perl : boost::regex::perl | boost::regex::icase;
         compiled->expression.assign(pattern.data(), pattern.data() + pattern.size(), flags);
+        if (case_sensitive) compiled->linear = compile_linear(pattern, compiled->expression);
         re.compiled_ = std::move(compiled);  // only a good expression replaces the old one
         return true;
     } catch (...) {
@@ -36,34 +108,20 @@ std::vector<SearchResult> regex_search_all(const regex& re, std::string_view tex
     const boost::regex& expression = re.compiled_->expression;
     if (expression.empty() || (expression.flags() & boost::regex::failbit)) return results;
 
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
     std::size_t pos = 0;
-    boost::match_results<const char*> m;
+    SearchResult result;
     while (pos <= text.size()) {
+        // A stopped run wants no more matches, and a long page must not hold its worker.
+        if (current_run_stopped()) break;
         // Each search sees the rest of the text as a text of its own: ^ and \b may match at pos.
-        bool found = false;
-        try {
-            found = boost::regex_search(begin + pos, end, m, expression, boost::format_all);
-        } catch (...) {
-            break;  // the engine gave up (complexity, stack); keep what was found
-        }
-        if (!found) break;
-        SearchResult result;
-        result.spans.reserve(m.size());
-        for (std::size_t i = 0; i < m.size(); ++i) {
-            SubmatchSpan span;
-            if (m[i].matched) {
-                span.offset = static_cast<std::int32_t>(m[i].first - begin);
-                span.length = static_cast<std::int32_t>(m[i].second - m[i].first);
-                span.matched = 1;
-            }
-            result.spans.push_back(span);
-        }
-        results.push_back(std::move(result));
+        if (!search_once(*re.compiled_, text.substr(pos), result)) break;
+        for (SubmatchSpan& span : result.spans)
+            if (span.matched) span.offset += static_cast<std::int32_t>(pos);
+        const SubmatchSpan whole = result.spans.front();
+        results.push_back(result);
 
-        const std::size_t match_end = static_cast<std::size_t>(m[0].second - begin);
-        if (m[0].first != m[0].second) {
+        const std::size_t match_end = static_cast<std::size_t>(whole.offset + whole.length);
+        if (whole.length != 0) {
             pos = match_end;
             continue;
         }

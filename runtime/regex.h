@@ -1,6 +1,8 @@
 #pragma once
 // The runtime regular expression: an 8-bit Perl-syntax expression over GBK bytes, searched for all
 // of its matches at once. Spans are byte offsets into the searched text, which is not kept.
+// A case-sensitive expression made only of constructs that mean the same on the linear-time engine
+// runs there (see regex_linear_form), so a hostile page costs one pass; the others backtrack.
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -25,6 +27,7 @@ class regex;
 bool regex_create(regex& re, std::string_view pattern, bool case_sensitive = true);
 
 // Every match in order; empty for an empty text, an expression that never compiled, or no match.
+// The search ends early, keeping what it found, once the calling thread's run is stopped.
 std::vector<SearchResult> regex_search_all(const regex& re, std::string_view text);
 
 // Text of entry k (0 = whole match) cut from the searched text; empty when k is out of range or the

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -70,6 +72,35 @@ TEST(ShopPatterns, NeedTheLineEndsTheyHold) {
     EXPECT_EQ(search_result_text(found[0], crlf, 1), "4");
     EXPECT_EQ(search_result_text(found[0], crlf, 2), "//s/search.htm?pageNo=");
     EXPECT_TRUE(regex_search_all(re, lf).empty());
+}
+
+// A page of nothing but unfinished item links makes a backtracking search try every link start
+// against the whole rest of the page: seconds at a third of a megabyte, growing with its square.
+// Each pattern reads a megabyte of it in one pass. Measured in this thread's processor time, so
+// other work on the machine does not count; the passes take a few milliseconds.
+TEST(ShopPatterns, HostilePageCostsOnePass) {
+    std::string page;
+    const std::string piece = "<a class=\"item-name\" href=\"x";
+    while (page.size() < (1u << 20))
+        page += piece;
+    const struct {
+        const char* name;
+        const Text& pattern;
+    } cases[] = {
+        {"P1", shop_patterns(ShopKind::A).page_count},
+        {"I1", shop_patterns(ShopKind::A).items},
+        {"P2", shop_patterns(ShopKind::B).page_count},
+        {"I2", shop_patterns(ShopKind::B).items},
+    };
+    for (const auto& c : cases) {
+        regex re;
+        ASSERT_TRUE(regex_create(re, c.pattern)) << c.name;
+        const std::clock_t start = std::clock();
+        EXPECT_TRUE(regex_search_all(re, page).empty()) << c.name;
+        const double ms = 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+        std::printf("%s over 1 MiB of unfinished links: %.1f ms\n", c.name, ms);
+        EXPECT_LT(ms, 100.0) << c.name;
+    }
 }
 
 struct BaseCase {

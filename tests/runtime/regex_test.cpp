@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/regex.hpp>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
+
+#include "runtime/regex_linear_form.h"
+#include "runtime/stop.h"
 
 namespace {
 
@@ -138,6 +144,133 @@ TEST(RuntimeRegex, EngineGivingUpKeepsEarlierMatches) {
     ASSERT_GE(results.size(), 1u);
     EXPECT_EQ(search_result_text(results[0], text, 0), "b");
     EXPECT_EQ(results.size(), 1u);
+}
+
+// What the linear engine is given, or nullopt where the backtracking engine must keep the pattern.
+TEST(RuntimeRegexLinearForm, RewritesOnlyWhatMeansTheSameOnBothEngines) {
+    const struct {
+        std::string pattern;
+        std::optional<std::string> form;
+    } cases[] = {
+        {"abc", "abc"},
+        {"a.c", "a(?s:.)c"},
+        {R"re(\s*x\S+)re", R"re([\t\n\v\f\r ]*x[^\t\n\v\f\r ]+)re"},
+        {R"re((\d+)|\w*?|\b\B)re", R"re((\d+)|\w*?|\b\B)re"},
+        {R"re(href="(.*?)")re", R"re(href="((?s:.)*?)")re"},
+        {"(?:ab)?c??", "(?:ab)?c??"},
+        {"a{2}b{1,3}c{4,}?", "a{2}b{1,3}c{4,}?"},
+        {R"re([a-z0-9_\-][^\s"]x)re", R"re([a-z0-9_\-][^\t\n\v\f\r "]x)re"},
+        {R"re(\.\*\(\[\\)re", R"re(\.\*\(\[\\)re"},
+        {"\xB5\xEA\xC6\xCC", "\xB5\xEA\xC6\xCC"},  // GBK bytes as they are
+        {"(a)?", "(a)?"},
+        // Kept on the backtracking engine.
+        {"^a", std::nullopt},
+        {"a$", std::nullopt},
+        {R"re((a)\1)re", std::nullopt},
+        {"(?=a)", std::nullopt},
+        {"(?i)a", std::nullopt},
+        {"a*+", std::nullopt},
+        {"a{,2}", std::nullopt},
+        {"a{x", std::nullopt},
+        {"(a)*", std::nullopt},
+        {"(a|b)+", std::nullopt},
+        {"(a){2}", std::nullopt},
+        {"[[:alpha:]]", std::nullopt},
+        {"[]a]", std::nullopt},
+        {"[\x81-\xFE]", std::nullopt},
+        {"[\xB0]", std::nullopt},
+        {R"re([\S])re", std::nullopt},
+        {R"re(\<a\>)re", std::nullopt},
+        {R"re(\Aa\z)re", std::nullopt},
+        {R"re(\Qa\E)re", std::nullopt},
+        {R"re(a\\)re", R"re(a\\)re"},
+        {R"re(a\)re", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(regex_linear_form(c.pattern), c.form) << c.pattern;
+}
+
+// Every match of pattern over text as the backtracking engine alone finds them.
+std::vector<std::vector<std::string>> backtracking_matches(const std::string& pattern,
+                                                           const std::string& text) {
+    const boost::regex re(pattern, boost::regex::perl);
+    std::vector<std::vector<std::string>> out;
+    size_t pos = 0;
+    boost::match_results<const char*> m;
+    while (pos < text.size()) {
+        if (!boost::regex_search(text.data() + pos, text.data() + text.size(), m, re)) break;
+        std::vector<std::string> groups;
+        for (size_t i = 0; i < m.size(); ++i)
+            groups.push_back(m[i].matched ? std::to_string(m[i].first - text.data()) + ":" + m[i].str()
+                                          : "-");
+        out.push_back(groups);
+        if (m[0].first == m[0].second) break;
+        pos = static_cast<size_t>(m[0].second - text.data());
+    }
+    return out;
+}
+
+std::vector<std::vector<std::string>> runtime_matches(const std::string& pattern,
+                                                      const std::string& text) {
+    regex re;
+    EXPECT_TRUE(regex_create(re, pattern)) << pattern;
+    std::vector<std::vector<std::string>> out;
+    for (const SearchResult& r : regex_search_all(re, text)) {
+        std::vector<std::string> groups;
+        for (size_t i = 0; i < r.spans.size(); ++i) {
+            int start = 0;
+            const Text group = search_result_text(r, text, static_cast<int>(i), &start);
+            groups.push_back(r.spans[i].matched ? std::to_string(start) + ":" + group : "-");
+        }
+        out.push_back(groups);
+        if (r.spans[0].length == 0) break;
+    }
+    return out;
+}
+
+// The rewritten expressions find the same matches and groups as the backtracking engine does,
+// on the subjects where the two engines' defaults differ (line ends, \v, high bytes).
+TEST(RuntimeRegexLinearForm, FindsWhatTheBacktrackingEngineFinds) {
+    const std::vector<std::string> patterns = {
+        R"re(href="(.*?)")re",
+        R"re(<a\s*class="x"\s*href="(.*?)"\s*>(.*?)</a>(\s*<b>(.*?)</b>)?)re",
+        R"re(a\sb|\S+?c)re",
+        R"re((\d+)-(\w*))re",
+        R"re(x(?:y|yz)(z?))re",
+        R"re(\bid=([0-9a-f]{2,4}))re",
+        "\xC9\xCF(.)",
+        R"re([^"\s]+)re",
+        R"re((a)?(b)??c)re",
+    };
+    const std::vector<std::string> subjects = {
+        "href=\"one\" href=\"two\nlines\" href=\"",
+        "<a class=\"x\" href=\"u\">t</a>\r\n<b>p</b> <a\vclass=\"x\"href=\"v\r\">\n</a>",
+        "a\vb a\nb xxc \xC9\xCF\xD2\xBB\xC9\xCF\n",
+        "12-ab_9 3- id=0f1 xid=ab id=abcde",
+        "xyz xy xyzz",
+        "abc c bc ac \x81\x82",
+        "",
+    };
+    for (const std::string& pattern : patterns) {
+        ASSERT_TRUE(regex_linear_form(pattern)) << pattern;
+        for (const std::string& subject : subjects)
+            EXPECT_EQ(runtime_matches(pattern, subject), backtracking_matches(pattern, subject))
+                << pattern << " over " << subject;
+    }
+}
+
+TEST(RuntimeRegex, StoppedRunSearchesNoMore) {
+    regex linear, backtracking;
+    ASSERT_TRUE(regex_create(linear, "a(b)"));
+    ASSERT_TRUE(regex_create(backtracking, "^a(b)"));
+    std::stop_source run;
+    set_current_stop_token(run.get_token());
+    EXPECT_EQ(regex_search_all(linear, "ab ab").size(), 2u);
+    EXPECT_EQ(regex_search_all(backtracking, "ab").size(), 1u);
+    run.request_stop();
+    EXPECT_TRUE(regex_search_all(linear, "ab ab").empty());
+    EXPECT_TRUE(regex_search_all(backtracking, "ab").empty());
+    set_current_stop_token({});
 }
 
 }  // namespace

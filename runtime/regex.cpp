@@ -41,8 +41,8 @@ bool search_once(const regex::Compiled& compiled, std::string_view text, SearchR
     result.spans.clear();
     if (compiled.linear) {
         const RE2& re = *compiled.linear;
-        std::vector<re2::StringPiece> groups(static_cast<std::size_t>(re.NumberOfCapturingGroups()) +
-                                             1);
+        std::vector<re2::StringPiece> groups(
+            static_cast<std::size_t>(re.NumberOfCapturingGroups()) + 1);
         if (!re.Match(re2::StringPiece(text.data(), text.size()), 0, text.size(), RE2::UNANCHORED,
                       groups.data(), static_cast<int>(groups.size())))
             return false;

@@ -175,7 +175,8 @@ Bytes WebRequest(std::string_view url) {
     apply_transfer_limits(h, limits);
 
     // Whatever arrived is the answer: the whole body, or the prefix before a break, time-out or
-    // Stop. An answer over the size cap is no page at all: its first part would pass for a whole one.
+    // Stop. An answer over the size cap is no page at all: its first part would pass for a whole
+    // one.
     perform_transfer(h, limits, current_stop_token());
     if (sink.over_cap) return {};
     return body;

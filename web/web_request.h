@@ -1,7 +1,8 @@
 #pragma once
 // One page fetched with an HTTP/1.0 GET: the body bytes, or a prefix of them when the transfer
-// broke off, or nothing when the request could not be made or the body is over the size cap. Cookies come from and go to the
-// process's shared cookie store; the system proxy applies; the status code is never looked at.
+// broke off, or nothing when the request could not be made or the body is over the size cap.
+// Cookies come from and go to the process's shared cookie store; the system proxy applies; the
+// status code is never looked at.
 #include <optional>
 #include <string>
 #include <string_view>

@@ -201,8 +201,8 @@ std::vector<std::vector<std::string>> backtracking_matches(const std::string& pa
         if (!boost::regex_search(text.data() + pos, text.data() + text.size(), m, re)) break;
         std::vector<std::string> groups;
         for (size_t i = 0; i < m.size(); ++i)
-            groups.push_back(m[i].matched ? std::to_string(m[i].first - text.data()) + ":" + m[i].str()
-                                          : "-");
+            groups.push_back(
+                m[i].matched ? std::to_string(m[i].first - text.data()) + ":" + m[i].str() : "-");
         out.push_back(groups);
         if (m[0].first == m[0].second) break;
         pos = static_cast<size_t>(m[0].second - text.data());

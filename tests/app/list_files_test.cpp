@@ -218,7 +218,9 @@ TEST_F(ListFiles, ExportBuyerIdsFailures) {
         click("按钮5_导出");
         const std::vector<Text> shown = messages_since(before);
         ASSERT_EQ(shown.size(), c.says_failed ? 1u : 0u);
-        if (c.says_failed) EXPECT_TRUE(shown[0].starts_with(export_failed()));
+        if (c.says_failed) {
+            EXPECT_TRUE(shown[0].starts_with(export_failed()));
+        }
         EXPECT_FALSE(fs::exists(c.must_not_exist));
         EXPECT_EQ(ops().row_count(kBuyers), 1);
     }

@@ -163,12 +163,11 @@ private:
     struct ShareDeleter {
         void operator()(CURLSH* share) const { curl_share_cleanup(share); }
     };
-    // The object's own cookie jar and open connections, kept between its requests; each
-    // transfer runs on a fresh easy handle attached to it.
+    // The object's own cookie jar and open connections, shared by its channels.
     std::array<std::mutex, CURL_LOCK_DATA_LAST> share_locks_;  // outlive the share
     std::unique_ptr<CURLSH, ShareDeleter> share_;
     std::mutex channel_mutex_;  // held by the transfer running on channel_
-    Channel channel_;           // after share_: its connection goes back to the share first
+    Channel channel_;           // after share_, so cleaned up before it
 
     mutable std::mutex mutex_;
     std::condition_variable done_;

@@ -227,6 +227,51 @@ TEST_F(ResultsCrash, ReviewHarvestOfThreeWorkersKilledMidwayGoesOnWhereItStopped
     EXPECT_TRUE(state().results->store()->unfinished_runs().empty());
 }
 
+// At start, each kind's newest run without an end is offered; a no keeps its rows in the store
+// only, and older unfinished runs are set aside without asking.
+TEST_F(ResultsCrash, DecliningTheOfferLeavesTheListsEmptyAndTheRowsStored) {
+    std::int64_t older = 0, newer = 0;
+    {
+        auto recorder = open_results(folder.path(), {}, {});
+        ResultsStore& store = *recorder->store();
+        older = store.begin_run(RunKind::reviews, "");
+        newer = store.begin_run(RunKind::reviews, "");
+        ASSERT_GT(store.begin_run(RunKind::item_search, "keyword=x"), 0);
+        for (const auto run : {older, newer}) {
+            AnswerPage page;
+            page.run = run;
+            page.buyers = {{1, "b" + std::to_string(run), "7"}};
+            ASSERT_TRUE(store.write_page(page));
+        }
+        ASSERT_TRUE(store.put_urls(newer, 0, {"http://u0", "http://u1"}));
+    }
+    state().results = open_results(folder.path(), {}, {});
+    register_message_box([this](const Text& text, int flags, const Text&) {
+        offers.push_back(gbk_to_utf8(text));
+        EXPECT_EQ(flags & 0x0F, 4) << "yes and no";
+        return 6;  // no
+    });
+    offer_restore(ops(), state());
+    ASSERT_EQ(offers.size(), 2U) << "the newest of each kind";
+    EXPECT_NE(offers[0].find("宝贝采集"), std::string::npos) << offers[0];
+    EXPECT_NE(offers[1].find("1 个买家ID"), std::string::npos) << offers[1];
+    for (const char* list : {kItems, kHandoverBuyers, kUrls, kBuyers})
+        EXPECT_EQ(ops().row_count(list), 0) << list;
+    EXPECT_EQ(state().values.ReviewCursor.load(), 0);
+    ResultsStore& store = *state().results->store();
+    EXPECT_TRUE(store.unfinished_runs().empty());
+    for (const auto run : {older, newer}) {
+        const std::vector<BuyerRow> kept = {{1, "b" + std::to_string(run), "7"}};
+        EXPECT_EQ(store.rows(run).buyers, kept);
+    }
+    EXPECT_EQ(store.urls(newer).size(), 2U);
+
+    // The next start has nothing to offer.
+    offers.clear();
+    offer_restore(ops(), state());
+    EXPECT_TRUE(offers.empty());
+}
+
 // The child: the program's window and harvests with the store, reporting each row as shown.
 class ResultsCrashChild : public BoundWindow {};
 

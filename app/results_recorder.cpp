@@ -1,5 +1,6 @@
 #include "app/results_recorder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -73,15 +74,18 @@ public:
         if (window_ == nullptr) return;
         const int rows = window_->row_count(kReviewUrlList);
         if (rows <= stored_urls_) return;
-        std::vector<Text> addresses;
-        addresses.reserve(static_cast<size_t>(rows - stored_urls_));
-        for (int row = stored_urls_; row < rows; ++row)
-            addresses.push_back(window_->cell(kReviewUrlList, row, 0));
-        if (!owner_.store_->put_urls(run_, stored_urls_, addresses)) {
-            owner_.failed(owner_.store_->last_error());
-            return;
+        // In slices, so a long list never holds the window for long.
+        constexpr int kSlice = 65536;
+        while (stored_urls_ < rows) {
+            const std::vector<Text> addresses = window_->column_cells(
+                kReviewUrlList, 0, stored_urls_, std::min(kSlice, rows - stored_urls_));
+            if (addresses.empty()) return;  // the list shrank meanwhile
+            if (!owner_.store_->put_urls(run_, stored_urls_, addresses)) {
+                owner_.failed(owner_.store_->last_error());
+                return;
+            }
+            stored_urls_ += static_cast<int>(addresses.size());
         }
-        stored_urls_ = rows;
     }
 
     void page(const HarvestedPage& page) override {

@@ -190,6 +190,21 @@ Text WindowOperations::cell(std::string_view list, int row, int column) {
         .value_or(Text{});
 }
 
+std::vector<Text> WindowOperations::column_cells(std::string_view list, int column, int first,
+                                                 int count) {
+    return run([&] {
+               std::vector<Text> cells;
+               GbkListModel* model = window_.list_model(list);
+               if (model == nullptr || first < 0) return cells;
+               const int end = std::min(model->rows(), first + count);
+               cells.reserve(static_cast<size_t>(std::max(end - first, 0)));
+               for (int row = first; row < end; ++row)
+                   cells.push_back(model->cell(row, column));
+               return cells;
+           })
+        .value_or(std::vector<Text>{});
+}
+
 void WindowOperations::clear_rows(std::string_view list) {
     run_void([&] {
         if (GbkListModel* model = window_.list_model(list)) model->clear();

@@ -34,6 +34,8 @@ public:
     void append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) override;
     void set_cell(std::string_view list, int row, int column, const Text& text) override;
     Text cell(std::string_view list, int row, int column) override;
+    std::vector<Text> column_cells(std::string_view list, int column, int first,
+                                   int count) override;
     void clear_rows(std::string_view list) override;
 
     int item_count(std::string_view list_box) override;

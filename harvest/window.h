@@ -4,6 +4,7 @@
 // count from 0. Callable from any thread: from a worker, an operation runs on the window thread and
 // returns when done; an operation sent by a run whose stop token is set is dropped (reads give the
 // empty value).
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,16 @@ public:
     virtual void append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) = 0;
     virtual void set_cell(std::string_view list, int row, int column, const Text& text) = 0;
     virtual Text cell(std::string_view list, int row, int column) = 0;
+    // Column `column` of up to `count` rows from `first` on (fewer where the list ends). A window
+    // that can read them in one operation does; this one reads cell by cell.
+    virtual std::vector<Text> column_cells(std::string_view list, int column, int first,
+                                           int count) {
+        std::vector<Text> cells;
+        const int end = std::min(row_count(list), first + count);
+        for (int row = first; row < end; ++row)
+            cells.push_back(cell(list, row, column));
+        return cells;
+    }
     virtual void clear_rows(std::string_view list) = 0;
 
     // List boxes.

@@ -20,6 +20,7 @@
 #include "runtime/gbk.h"
 #include "runtime/services.h"
 #include "runtime/stop.h"
+#include "tests/support/memory_window.h"
 
 namespace {
 
@@ -334,6 +335,36 @@ TEST_F(WindowOperationsTest, RealMessageBoxFromAWorkerIsAnsweredOnTheWindowThrea
     EXPECT_EQ(answer, 1);
     register_message_box({});
     register_message_pump({});
+}
+
+// A worker reads a slice of a column in one operation; the window does it as the cell-by-cell
+// reading of any other window would.
+TEST_F(WindowOperationsTest, ColumnCellsReadASliceAsCellByCellWould) {
+    MemoryWindow memory;
+    std::vector<std::vector<Text>> rows;
+    for (int i = 0; i < 5; ++i)
+        rows.push_back({"u" + std::to_string(i), "x"});
+    memory.append_rows("超级列表框2_URL", rows);
+    ops().append_rows("超级列表框2_URL", rows);
+    const struct {
+        const char* list;
+        int column, first, count;
+        std::vector<Text> cells;
+    } cases[] = {
+        {"超级列表框2_URL", 0, 0, 5, {"u0", "u1", "u2", "u3", "u4"}},
+        {"超级列表框2_URL", 0, 3, 10, {"u3", "u4"}},
+        {"超级列表框2_URL", 0, 1, 2, {"u1", "u2"}},
+        {"超级列表框2_URL", 0, 5, 3, {}},
+        {"超级列表框2_URL", 0, 2, 0, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<Text> from_worker;
+        in_worker([&] { from_worker = ops().column_cells(c.list, c.column, c.first, c.count); });
+        EXPECT_EQ(from_worker, c.cells) << c.first << "+" << c.count;
+        EXPECT_EQ(memory.column_cells(c.list, c.column, c.first, c.count), c.cells)
+            << c.first << "+" << c.count;
+    }
+    EXPECT_TRUE(ops().column_cells("no such list", 0, 0, 3).empty());
 }
 
 }  // namespace

@@ -22,10 +22,6 @@ constexpr std::string_view kMallOnly = "选择框1";
 constexpr int kCountPane = 5;
 constexpr int kPagePane = 7;
 
-// Group 1 the item ID, group 2 the item address with its JSON escapes, group 3 the seller's ID.
-constexpr std::string_view kItemPattern =
-    R"re("nid":"(\d+)",.*?"detail_url":"(.*?)",.*?"user_id":"(\d+)")re";
-
 struct Messages {
     Text login_needed = utf8_to_gbk("需要登陆！");
     Text to_harvest = utf8_to_gbk("需要采集的共计：");

@@ -10,6 +10,11 @@
 #include "harvest/harvest_context.h"
 #include "runtime/text.h"
 
+// The script pattern over a result page: group 1 the item ID, group 2 the item address with its
+// JSON escapes, group 3 the seller's ID.
+inline constexpr std::string_view kItemPattern =
+    R"re("nid":"(\d+)",.*?"detail_url":"(.*?)",.*?"user_id":"(\d+)")re";
+
 // The review-page address of one listed item, ending in the open page-number key: the mall form
 // when the item address names the mall's item-detail host, else the marketplace form. Empty when
 // the item is skipped (a marketplace item while only mall items are wanted).

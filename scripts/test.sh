@@ -5,6 +5,3 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 900
-cd ..
-# Then the sanitizer suites and the fuzz runs (scripts/check.sh).
-bash scripts/check.sh

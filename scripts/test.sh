@@ -5,3 +5,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 900
+cd ..
+# The core alone, without the window: builds, passes its tests and touches no Qt.
+bash scripts/core_only.sh

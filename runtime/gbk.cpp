@@ -1,121 +1,54 @@
 #include "runtime/gbk.h"
 
-#include <iconv.h>
-
 #include <array>
 #include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <memory>
 #include <vector>
 
-// The codec asks glibc's iconv once per process for every GBK character and keeps the answers in
-// two tables; conversions are then plain lookups, safe on any thread and fast on page-sized texts.
-// glibc's "GBK" is code page 936 (0x80 is the euro sign); the user-defined areas that code page 936
-// maps to the private use area are taken from glibc's GB18030, which places them the same way.
+#include "runtime/gbk_table.h"
+
+// The codec unfolds the generated code page 936 data once per process into two tables; conversions
+// are then plain lookups, safe on any thread and fast on page-sized texts.
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-constexpr int kTrailCount = 191;  // 0x40..0xFE, 0x7F included so the index stays simple
 
 bool is_trail(unsigned char c) {
     return c >= 0x40 && c <= 0xFE && c != 0x7F;
 }
 
-struct IconvHandle {
-    iconv_t cd;
-    IconvHandle(const char* to, const char* from) : cd(iconv_open(to, from)) {}
-    ~IconvHandle() {
-        if (ok()) iconv_close(cd);
-    }
-    IconvHandle(const IconvHandle&) = delete;
-    IconvHandle& operator=(const IconvHandle&) = delete;
-    bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts the whole input to UTF-32LE code points; false when iconv refuses any of it.
-    bool to_code_points(const char* in, std::size_t in_len, std::vector<char32_t>& out) {
-        if (!ok()) return false;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        char buffer[32];
-        char* src = const_cast<char*>(in);
-        char* dst = buffer;
-        std::size_t dst_left = sizeof buffer;
-        if (iconv(cd, &src, &in_len, &dst, &dst_left) == static_cast<std::size_t>(-1)) return false;
-        out.clear();
-        for (const char* p = buffer; p + 4 <= dst; p += 4) {
-            const auto* u = reinterpret_cast<const unsigned char*>(p);
-            out.push_back(static_cast<char32_t>(u[0] | u[1] << 8 | u[2] << 16 | u[3] << 24));
-        }
-        return true;
-    }
-
-    // Converts one code point to the target; the bytes, or empty when it cannot be held.
-    std::string from_code_point(char32_t cp) {
-        if (!ok()) return {};
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        char in[4] = {static_cast<char>(cp & 0xFF), static_cast<char>((cp >> 8) & 0xFF),
-                      static_cast<char>((cp >> 16) & 0xFF), static_cast<char>((cp >> 24) & 0xFF)};
-        char out[16];
-        char* src = in;
-        char* dst = out;
-        std::size_t src_left = sizeof in;
-        std::size_t dst_left = sizeof out;
-        if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) return {};
-        return std::string(out, dst);
-    }
-};
-
 struct GbkTables {
-    char32_t single_0x80 = 0;                                     // the one single-byte extra
-    std::array<std::uint16_t, 126 * kTrailCount> pair_to_unit{};  // 0 = not a character
-    std::array<std::uint16_t, 0x10000> unit_to_gbk{};  // 0 = not in GBK; < 0x100 = one byte
+    char32_t single_0x80 = kGbkSingle0x80;
+    std::array<std::uint16_t, kGbkPairCells> pair_to_unit{};  // 0 = not a character
+    std::array<std::uint16_t, 0x10000> unit_to_gbk{};         // 0 = not in GBK; < 0x100 = one byte
 
     GbkTables() {
-        IconvHandle gbk("UTF-32LE", "GBK");
-        IconvHandle gb18030("UTF-32LE", "GB18030");
-        std::vector<char32_t> cps;
-        char one[1] = {static_cast<char>(0x80)};
-        if (gbk.to_code_points(one, 1, cps) && cps.size() == 1 && cps[0] <= 0xFFFF)
-            single_0x80 = cps[0];
-
-        std::array<std::uint8_t, 0x10000> users{};
-        for (int lead = 0x81; lead <= 0xFE; ++lead) {
-            for (int trail = 0x40; trail <= 0xFE; ++trail) {
-                if (trail == 0x7F) continue;
-                char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-                char32_t cp = 0;
-                if (gbk.to_code_points(pair, 2, cps) && cps.size() == 1) {
-                    cp = cps[0];
-                } else if (gb18030.to_code_points(pair, 2, cps) && cps.size() == 1 &&
-                           cps[0] >= 0xE000 && cps[0] <= 0xF8FF) {
-                    cp = cps[0];
-                }
-                if (cp == 0 || cp > 0xFFFF) continue;
-                pair_to_unit[(lead - 0x81) * kTrailCount + (trail - 0x40)] =
-                    static_cast<std::uint16_t>(cp);
-                if (users[cp] < 2) ++users[cp];
-                if (unit_to_gbk[cp] == 0)
-                    unit_to_gbk[cp] = static_cast<std::uint16_t>(lead << 8 | trail);
+        std::size_t cell = 0;
+        for (std::size_t i = 0; i < kGbkCellCount && cell < kGbkPairCells; ++i) {
+            if (kGbkCells[i] != kGbkRun) {
+                pair_to_unit[cell++] = kGbkCells[i];
+                continue;
             }
+            if (i + 2 >= kGbkCellCount) break;
+            const std::size_t count = kGbkCells[i + 1];
+            const std::uint16_t first = kGbkCells[i + 2];
+            i += 2;
+            for (std::size_t k = 0; k < count && cell < kGbkPairCells; ++k)
+                pair_to_unit[cell++] = static_cast<std::uint16_t>(first + k);
         }
-        if (single_0x80 != 0) {
-            if (users[single_0x80] < 2) ++users[single_0x80];
-            if (unit_to_gbk[single_0x80] == 0) unit_to_gbk[single_0x80] = 0x80;
+        // Each character has one byte sequence (the generator makes sure of it).
+        for (std::size_t c = 0; c < kGbkPairCells; ++c) {
+            const std::uint16_t unit = pair_to_unit[c];
+            if (unit == 0) continue;
+            const std::size_t lead = 0x81 + c / kGbkTrailCount;
+            const std::size_t trail = 0x40 + c % kGbkTrailCount;
+            unit_to_gbk[unit] = static_cast<std::uint16_t>(lead << 8 | trail);
         }
-        // A character reachable from two byte sequences encodes the way iconv encodes it.
-        IconvHandle back("GBK", "UTF-32LE");
-        for (char32_t cp = 0x80; cp <= 0xFFFF; ++cp) {
-            if (users[cp] < 2) continue;
-            std::string bytes = back.from_code_point(cp);
-            if (bytes.size() == 1) unit_to_gbk[cp] = static_cast<unsigned char>(bytes[0]);
-            if (bytes.size() == 2)
-                unit_to_gbk[cp] =
-                    static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[0]) << 8 |
-                                               static_cast<unsigned char>(bytes[1]));
-        }
+        if (single_0x80 != 0) unit_to_gbk[single_0x80] = 0x80;
     }
 };
 
@@ -180,7 +113,7 @@ char32_t decode_at(const GbkTables& t, std::string_view text, std::size_t i, std
     if (c == 0xFF || i + 1 >= text.size()) return kReplacement;
     const auto trail = static_cast<unsigned char>(text[i + 1]);
     if (!is_trail(trail)) return kReplacement;
-    const std::uint16_t unit = t.pair_to_unit[(c - 0x81) * kTrailCount + (trail - 0x40)];
+    const std::uint16_t unit = t.pair_to_unit[(c - 0x81) * kGbkTrailCount + (trail - 0x40)];
     if (unit != 0) {
         used = 2;
         return unit;
@@ -210,20 +143,22 @@ void append_utf8(std::string& out, char32_t cp) {
     out.append(bytes, n);
 }
 
-void append_gbk(const GbkTables& t, Text& out, char32_t cp) {
+// Writes cp's GBK bytes at dst ("?" when GBK cannot hold it); returns the end of what it wrote.
+char* put_gbk(const GbkTables& t, char* dst, char32_t cp) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
-        return;
+        *dst++ = static_cast<char>(cp);
+        return dst;
     }
     const std::uint16_t code = cp <= 0xFFFF ? t.unit_to_gbk[cp] : 0;
     if (code == 0) {
-        out += '?';
+        *dst++ = '?';
     } else if (code < 0x100) {
-        out += static_cast<char>(code);
+        *dst++ = static_cast<char>(code);
     } else {
-        out += static_cast<char>(code >> 8);
-        out += static_cast<char>(code & 0xFF);
+        *dst++ = static_cast<char>(code >> 8);
+        *dst++ = static_cast<char>(code & 0xFF);
     }
+    return dst;
 }
 
 // Reads one UTF-8 character; a malformed byte gives U+FFFD and takes that byte alone.
@@ -293,53 +228,66 @@ void gbk_to_utf8(std::string_view gbk, std::string& out, std::vector<GbkUtf8Anch
 }
 
 std::u16string gbk_to_utf16(std::string_view gbk) {
-    std::u16string out;
-    out.reserve(gbk.size());
-    if (all_ascii(gbk)) {
-        for (unsigned char c : gbk)
-            out += static_cast<char16_t>(c);
-        return out;
-    }
-    const GbkTables& t = tables();
+    // Every byte gives at most one unit: write into the full size, cut to what was written.
+    std::u16string out(gbk.size(), u'\0');
+    char16_t* dst = out.data();
+    const GbkTables* t = nullptr;
     for (std::size_t i = 0; i < gbk.size();) {
+        const std::size_t run = ascii_run(gbk.data() + i, gbk.size() - i);
+        for (std::size_t k = 0; k < run; ++k)
+            *dst++ = static_cast<unsigned char>(gbk[i + k]);
+        i += run;
+        if (i >= gbk.size()) break;
+        if (!t) t = &tables();
         std::size_t used = 0;
-        out += static_cast<char16_t>(decode_at(t, gbk, i, used));
+        *dst++ = static_cast<char16_t>(decode_at(*t, gbk, i, used));
         i += used;
     }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
     return out;
 }
 
 Text utf8_to_gbk(std::string_view utf8) {
     if (all_ascii(utf8)) return Text(utf8);
     const GbkTables& t = tables();
-    Text out;
-    out.reserve(utf8.size());
+    // A non-ASCII character takes at least two UTF-8 bytes and gives at most two GBK bytes.
+    Text out(utf8.size(), '\0');
+    char* dst = out.data();
     for (std::size_t i = 0; i < utf8.size();) {
         const std::size_t run = ascii_run(utf8.data() + i, utf8.size() - i);
-        out.append(utf8.data() + i, run);
+        std::memcpy(dst, utf8.data() + i, run);
+        dst += run;
         i += run;
         if (i >= utf8.size()) break;
         std::size_t used = 0;
-        append_gbk(t, out, utf8_at(utf8, i, used));
+        dst = put_gbk(t, dst, utf8_at(utf8, i, used));
         i += used;
     }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
     return out;
 }
 
 Text utf16_to_gbk(std::u16string_view utf16) {
-    const GbkTables& t = tables();
-    Text out;
-    out.reserve(utf16.size());
+    // Every unit gives at most two bytes: write into the full size, cut to what was written.
+    Text out(utf16.size() * 2, '\0');
+    char* dst = out.data();
+    const GbkTables* t = nullptr;
     for (std::size_t i = 0; i < utf16.size(); ++i) {
         const char32_t unit = utf16[i];
+        if (unit < 0x80) {
+            *dst++ = static_cast<char>(unit);
+            continue;
+        }
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
             utf16[i + 1] <= 0xDFFF) {
             ++i;  // a character beyond the basic plane: GBK cannot hold it
-            out += '?';
-        } else {
-            append_gbk(t, out, unit);
+            *dst++ = '?';
+            continue;
         }
+        if (!t) t = &tables();
+        dst = put_gbk(*t, dst, unit);
     }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
     return out;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// GBK (code page 936) codec over iconv. A character GBK cannot hold becomes "?"; invalid input
-// never loses the valid bytes around it (a bad byte or a lone lead byte becomes U+FFFD).
+// GBK (code page 936) codec from a generated table. A character GBK cannot hold becomes "?";
+// invalid input never loses the valid bytes around it (a bad byte or a lone lead byte becomes
+// U+FFFD).
 #include <cstddef>
 #include <cstdint>
 #include <string>

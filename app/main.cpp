@@ -12,6 +12,7 @@
 #include "app/window_operations.h"
 #include "app/startup.h"
 #include "runtime/gbk.h"
+#include "runtime/program_paths.h"
 #include "runtime/services.h"
 #include "web/cookies_file.h"
 #include "web/program_settings.h"
@@ -40,8 +41,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     MainWindow window(state,
                       [&state](QWidget* parent) { return create_login_page(parent, state.hosts); });
-    state.OutputPath = output_file_path(program_directory());
-    state.OutputFile = open_output_file(program_directory());
+    // Next to the program in a build folder; in the user's data folder once installed.
+    const std::filesystem::path data = data_directory();
+    state.OutputPath = output_file_path(data);
+    state.OutputFile = open_output_file(data);
     register_window_services(window);
     if (!settings_ok) message_box(utf8_to_gbk(settings_error));
     end_on_close(window);

@@ -16,7 +16,7 @@ void GlobalCleanup();
 void add_cleanup_step(std::function<void()> step);
 void install_global_cleanup();  // std::atexit and std::at_quick_exit
 
-// "淘宝买家.txt" in the given directory; the program uses its own directory.
+// "淘宝买家.txt" in the given directory; the program uses data_directory().
 std::filesystem::path output_file_path(const std::filesystem::path& directory);
 // Creates the file anew (an old one is truncated), shared with other processes, writes unbuffered.
 // Returns the file number, 0 when it cannot be created.

@@ -142,10 +142,3 @@ int message_box_text(const Text& text, int flags, const Text& caption) {
     std::fflush(stderr);
     return 0;
 }
-
-std::filesystem::path program_directory() {
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    return exe.parent_path();
-}

@@ -1,7 +1,6 @@
 #pragma once
-// Waits, ticks, the per-thread pseudo-random generator, the message box and the program directory.
+// Waits, ticks, the per-thread pseudo-random generator and the message box.
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -32,5 +31,3 @@ int message_box(const T& value, int flags = 0, std::optional<Text> caption = std
     if (!caption) return message_box_text(to_text(value), flags, default_message_box_caption());
     return message_box_text(to_text(value), flags, *caption);
 }
-
-std::filesystem::path program_directory();

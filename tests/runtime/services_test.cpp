@@ -142,8 +142,4 @@ TEST(MessageBox, HandlerOrStderr) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("\xE9\x94\x99"), std::string::npos);
 }
 
-TEST(ProgramDirectory, HoldsThisProgram) {
-    EXPECT_TRUE(std::filesystem::exists(program_directory() / "services_test"));
-}
-
 }  // namespace

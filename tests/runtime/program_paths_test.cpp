@@ -3,42 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "tests/support/scoped_env.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A fresh folder under the system's temporary folder, removed with its content at the end.
-class TempDir {
-public:
-    TempDir() {
-        path_ =
-            fs::temp_directory_path() / ("zembra-paths-" + std::to_string(std::random_device{}()) +
-                                         "-" + std::to_string(std::random_device{}()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 TEST(ProgramDirectory, HoldsThisProgram) {
     EXPECT_TRUE(fs::exists(program_directory() / "program_paths_test"));
 }
 
 TEST(DataDirectory, InstalledProgramUsesTheUserFolderAnyOtherItsOwn) {
-    TempDir root;
+    TempFolder root("zembra-paths");
     const fs::path bin = root.path() / "usr" / "bin";
     const fs::path build = root.path() / "build" / "app";
     fs::create_directories(bin);
@@ -86,7 +65,7 @@ TEST(DataDirectory, UserFolderFollowsTheBaseDirectoryRules) {
 }
 
 TEST(DataDirectory, ThisProgramIsNotInstalledSoKeepsItsFilesBesideItself) {
-    TempDir root;
+    TempFolder root("zembra-paths");
     ScopedEnv xdg("XDG_DATA_HOME", root.path().c_str());
     EXPECT_EQ(data_directory(), program_directory());
     EXPECT_FALSE(fs::exists(root.path() / "zembra"));

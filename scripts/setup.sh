@@ -14,7 +14,7 @@ packages=(
     libcli11-dev libtomlplusplus-dev libpq-dev postgresql
     clang libfuzzer-14-dev libclang-rt-14-dev
     libpcre2-dev nodejs
-    lintian
+    lintian librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

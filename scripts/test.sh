@@ -8,3 +8,9 @@ QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 900
 cd ..
 # The core alone, without the window: builds, passes its tests and touches no Qt.
 bash scripts/core_only.sh
+# The Debian package: built, linted, installed for real, started, closed and removed (needs root).
+if [ "$(id -u)" -eq 0 ]; then
+    bash scripts/install_check.sh
+else
+    echo "not root: the package install check is skipped"
+fi

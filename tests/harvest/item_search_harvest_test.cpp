@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <string>
@@ -340,16 +341,20 @@ TEST_F(ItemSearchHarvest, AStopClickDuringAPageRequestEndsTheRunAtOnce) {
     memory().set_text("编辑框1", "3");
     memory().set_text("编辑框_线程", "1");
 
-    // Page 2 stays outstanding until the test lets it go.
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool page2_asked = false, release = false;
-    market.set_before_answer([&](const std::string& url) {
-        if (url != page_url(2)) return;
-        std::unique_lock lock(mutex);
-        page2_asked = true;
-        changed.notify_all();
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return release; });
+    // Page 2 stays outstanding until the test lets it go. The server thread may still be waking
+    // from the wait after the test has ended, so what it waits on is shared, not the test's own.
+    struct Hold {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool page2_asked = false, release = false;
+    };
+    auto hold = std::make_shared<Hold>();
+    market.set_before_answer([hold, page2 = page_url(2)](const std::string& url) {
+        if (url != page2) return;
+        std::unique_lock lock(hold->mutex);
+        hold->page2_asked = true;
+        hold->changed.notify_all();
+        hold->changed.wait_for(lock, std::chrono::seconds(10), [&] { return hold->release; });
     });
 
     std::atomic<bool> ended{false};
@@ -368,8 +373,9 @@ TEST_F(ItemSearchHarvest, AStopClickDuringAPageRequestEndsTheRunAtOnce) {
 
     harvest_button_click(window, values, control);
     {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return page2_asked; }));
+        std::unique_lock lock(hold->mutex);
+        ASSERT_TRUE(hold->changed.wait_for(lock, std::chrono::seconds(10),
+                                           [&] { return hold->page2_asked; }));
     }
     ASSERT_EQ(rows().size(), 44u);
     harvest_button_click(window, values, control);
@@ -381,10 +387,10 @@ TEST_F(ItemSearchHarvest, AStopClickDuringAPageRequestEndsTheRunAtOnce) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(ended);
     {
-        std::lock_guard lock(mutex);
-        release = true;
+        std::lock_guard lock(hold->mutex);
+        hold->release = true;
     }
-    changed.notify_all();
+    hold->changed.notify_all();
     worker.join();
     market.set_before_answer(nullptr);
 

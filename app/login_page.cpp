@@ -88,6 +88,18 @@ public:
         if (start_.isValid()) view_->load(start_);
     }
 
+    // Loads address in the view; without a browser the message names the address instead.
+    bool go_to(const QString& address) {
+        const QUrl url(address);
+        if (!view_ || !url.isValid()) {
+            message_->setText(message_->text() + u8("\n请在浏览器中打开：") + address);
+            return false;
+        }
+        stack_->setCurrentWidget(view_);
+        view_->load(url);
+        return true;
+    }
+
     ~LoginPage() override {
         // The profile must outlive every page that uses it.
         delete bridge_;
@@ -144,6 +156,11 @@ private:
 
 QWidget* create_login_page(QWidget* parent, const HostSettings& settings) {
     return new LoginPage(parent, settings);
+}
+
+bool point_login_page(QWidget* page, const QString& address) {
+    auto* login = dynamic_cast<LoginPage*>(page);
+    return login && login->go_to(address);
 }
 
 QString find_browser_process() {

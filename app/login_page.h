@@ -11,6 +11,11 @@ struct HostSettings;
 // the control shows a text saying so in the view's place.
 QWidget* create_login_page(QWidget* parent, const HostSettings& settings);
 
+// Points the browser of a page made by create_login_page at address (a check to pass, or the
+// login page). False when page is no such page or its browser cannot run; the page then says where
+// to go instead.
+bool point_login_page(QWidget* page, const QString& address);
+
 // Where the browser's helper program is, looked up the way Qt WebEngine does; empty when absent
 // (Qt WebEngine would abort the whole program then).
 QString find_browser_process();

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     // Next to the program in a build folder; in the user's data folder once installed.
     const std::filesystem::path data = data_directory();
     state.OutputPath = output_file_path(data);
+    state.values.ReportsFolder = state.OutputPath.parent_path() / "reports";
     state.OutputFile = open_output_file(data);
     register_window_services(window);
     if (!settings_ok) message_box(utf8_to_gbk(settings_error));

@@ -15,7 +15,9 @@
 
 #include "app/gbk_list_model.h"
 #include "app/gbk_qstring.h"
+#include "app/login_page.h"
 #include "app/main_window.h"
+#include "app/tab_control.h"
 
 namespace {
 
@@ -239,6 +241,13 @@ Text WindowOperations::pane(int index) {
 
 void WindowOperations::set_title(const Text& text) {
     run_void([&] { window_.setWindowTitle(to_qstring(text)); });
+}
+
+void WindowOperations::show_login_page(const std::string& address) {
+    run_void([&] {
+        if (TabControl* tabs = window_.tabs()) tabs->set_current(0);
+        point_login_page(window_.control("超文本浏览框1"), QString::fromStdString(address));
+    });
 }
 
 Text WindowOperations::title() {

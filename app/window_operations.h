@@ -45,6 +45,8 @@ public:
 
     void set_pane(int index, const Text& text) override;
     void set_title(const Text& text) override;
+    // Brings page 0 forward with its browser at address.
+    void show_login_page(const std::string& address) override;
 
     // Reads the harvests do not need but tests and the window's own code do.
     Text title();

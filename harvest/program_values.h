@@ -2,6 +2,7 @@
 // The program-wide harvest values. The window thread writes the parameters before a worker starts;
 // workers read them. Counters that several workers advance are atomic.
 #include <atomic>
+#include <filesystem>
 
 #include "runtime/text.h"
 
@@ -16,4 +17,7 @@ struct ProgramValues {
     std::atomic<int> ReviewRunFlag{0};
     std::atomic<int> ReviewCursor{0};
     std::atomic<int> BuyerCounter{0};
+    // Where answers of a shape the program does not know are saved: "reports" next to the output
+    // file. Empty: next to the program.
+    std::filesystem::path ReportsFolder;
 };

@@ -25,13 +25,18 @@ const ReviewPageMarkers& review_page_markers(std::string_view address) {
     return text_find(address, "/list_detail_rate.htm") != -1 ? kMallMarkers : kMarketplaceMarkers;
 }
 
+AskRules review_ask_rules(std::string_view address) {
+    const bool mall = &review_page_markers(address) == &kMallMarkers;
+    return {service_of(address), std::string(review_page_markers(address).last_start), !mall, true};
+}
+
 // The pages of one address, shared by the units admitted for it.
 struct ReviewHandover::Address {
     Address(int i, const Text& a, std::atomic<bool>& flag)
         : index(i), address(a), markers(review_page_markers(a)), handing_over(flag) {}
 
-    // The next page to fetch; 0 when there is none left, a page lacked its marker, or the run
-    // was stopped. While page 1 is out, the number of pages is unknown and the others wait.
+    // The next page to fetch; 0 when there is none left or the run is over. While page 1 is
+    // out, the number of pages is unknown and the others wait.
     int take(std::stop_token stop) {
         std::unique_lock lock(mutex);
         changed.wait(lock, stop, [this] { return ended || last_known || next_page == 1; });
@@ -68,7 +73,8 @@ struct ReviewHandover::Address {
     bool ended = false;
 };
 
-ReviewHandover::ReviewHandover(HarvestContext& ctx) : ctx_(ctx), stop_(current_stop_token()) {}
+ReviewHandover::ReviewHandover(HarvestContext& ctx, AnswerWatch& watch)
+    : ctx_(ctx), watch_(watch), stop_(current_stop_token()) {}
 
 ReviewHandover::~ReviewHandover() {
     join_units();
@@ -94,18 +100,18 @@ void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
     set_current_stop_token(stop_);
     {
         std::optional<HttpRequestObject> http;  // made once there is a page to fetch
+        const AskRules rules = review_ask_rules(a->address);
         for (int page = a->take(stop_); page > 0; page = a->take(stop_)) {
             if (!http) http.emplace();
-            Text url = a->address + to_text(page);
-            http->Open("GET", url);
-            http->Send();
-            const Text answer = http->ResponseBodyText();
-            if (current_run_stopped()) break;
-            // A throttled or failed answer ends the address rather than being asked for again.
-            if (text_find(answer, a->markers.last_start) == -1) {
+            const Text url = a->address + to_text(page);
+            const std::optional<Answer> got =
+                watch_.ask(rules, [&] { return fetch_answer(*http, watch_, url); });
+            // Only the end of the run gives a page up; the other units of the address end too.
+            if (!got) {
                 a->end();
                 break;
             }
+            const Text& answer = got->body;
             const int last =
                 to_int(extract_between(answer, a->markers.last_start, a->markers.last_end));
             const int current =

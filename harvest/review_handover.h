@@ -8,6 +8,8 @@
 // work on one address. They share its pages: each takes the next page nobody has taken, pages
 // after the first wait until the first answer has told the last page, and no page is asked for
 // twice or beyond the last one. One unit alone reads page after page, as the review harvest does.
+// A page whose answer lacks its marker is asked for again as the review harvest asks (see
+// AnswerWatch); only the end of the run gives it up.
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -16,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "harvest/answer_watch.h"
 #include "harvest/harvest_context.h"
 #include "runtime/text.h"
 
@@ -31,10 +34,15 @@ struct ReviewPageMarkers {
 // marketplace's. An answer without its last-page marker is no review page.
 const ReviewPageMarkers& review_page_markers(std::string_view address);
 
+// How the pages of a review address are asked for again: the mall's after a second, the
+// marketplace's throttle answer after the 6-minute pause.
+AskRules review_ask_rules(std::string_view address);
+
 class ReviewHandover {
 public:
     // The run's stop token is the calling thread's; every unit installs it on its own thread.
-    explicit ReviewHandover(HarvestContext& ctx);
+    // The watch is the run's: a report on any unit ends them all.
+    ReviewHandover(HarvestContext& ctx, AnswerWatch& watch);
     // Waits for every unit; once the run is stopped they end at their next step.
     ~ReviewHandover();
     ReviewHandover(const ReviewHandover&) = delete;
@@ -53,6 +61,7 @@ private:
     void join_units();
 
     HarvestContext& ctx_;
+    AnswerWatch& watch_;
     std::stop_token stop_;
     std::mutex rows_mutex_;  // numbers taken and rows added in one step, so rows stay in order
     int listed_ = 0;

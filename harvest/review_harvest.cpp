@@ -3,6 +3,7 @@
 #include <mutex>
 #include <vector>
 
+#include "harvest/answer_watch.h"
 #include "harvest/text_extract.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
@@ -16,7 +17,6 @@ struct Messages {
     Text fetching = utf8_to_gbk("正在获取第");
     Text url_content = utf8_to_gbk("个URL内容");
     Text missing_id = utf8_to_gbk("id错误，请保证您填写的淘宝网页有ID显示");
-    Text delaying = utf8_to_gbk("延时6分钟获取");
     Text running = utf8_to_gbk("正常运行...");
 };
 
@@ -25,8 +25,6 @@ const Messages& messages() {
     return m;
 }
 
-constexpr int kRetryMs = 1000;
-constexpr int kThrottleMs = 360000;
 const char* const kBuyerMarker = "XXXXXXXXXX_!!";
 
 enum class Outcome { NextRow, EndWorker };
@@ -97,8 +95,18 @@ Text mall_review_url(const HarvestContext& ctx, const Text& item_id, const Text&
            time + "_" + digits + "&callback=jsonp" + callback;
 }
 
-Outcome mall_branch(HarvestContext& ctx, HttpRequestObject& http, const Text& url,
-                    const Text& item_page) {
+// Mall answers are asked for again after a second whatever they are; the marketplace's throttle
+// answer first pauses 6 minutes.
+AskRules mall_rules(const HarvestContext& ctx) {
+    return {ctx.hosts.mall_review_host + "/list_detail_rate.htm", "lastPage", false, false};
+}
+
+AskRules marketplace_rules(const HarvestContext& ctx) {
+    return {ctx.hosts.marketplace_review_host + "/feedRateList.htm", "maxPage", true, false};
+}
+
+Outcome mall_branch(HarvestContext& ctx, AnswerWatch& watch, HttpRequestObject& http,
+                    const Text& url, const Text& item_page) {
     const Text spu_id = extract_between(item_page, "spuId\":\"", "\"");
     const Text seller_id = extract_between(item_page, "sellerId:\"", "\"");
     const Text item_id = review_item_id(url);
@@ -114,13 +122,15 @@ Outcome mall_branch(HarvestContext& ctx, HttpRequestObject& http, const Text& ur
     Text current, last;
     do {
         ++page;
-        Text answer = fetch(http, mall_review_url(ctx, item_id, spu_id, seller_id, page), true);
+        auto ask = [&] {
+            return fetch_answer(http, watch, mall_review_url(ctx, item_id, spu_id, seller_id, page),
+                                true);
+        };
+        Answer first = ask();
         ctx.window.set_text(kReviewPageLabel, to_text(page));
-        while (!contains(answer, "lastPage")) {
-            if (current_run_stopped()) return Outcome::EndWorker;
-            ctx.sleeper.wait(kRetryMs);
-            answer = fetch(http, mall_review_url(ctx, item_id, spu_id, seller_id, page), true);
-        }
+        const std::optional<Answer> got = watch.ask(mall_rules(ctx), ask, std::move(first));
+        if (!got) return Outcome::EndWorker;
+        const Text& answer = got->body;
         ctx.window.set_title(messages().running);
         last = extract_between(answer, "lastPage\":", ",");
         current = extract_between(answer, "page\":", "}");
@@ -130,8 +140,8 @@ Outcome mall_branch(HarvestContext& ctx, HttpRequestObject& http, const Text& ur
     return Outcome::NextRow;
 }
 
-Outcome marketplace_branch(HarvestContext& ctx, HttpRequestObject& http, const Text& url,
-                           const Text& item_page) {
+Outcome marketplace_branch(HarvestContext& ctx, AnswerWatch& watch, HttpRequestObject& http,
+                           const Text& url, const Text& item_page) {
     const Text item_id = review_item_id(url);
     if (item_id.empty()) return missing_item_id();
     const Text user_id = extract_between(item_page, "userNumId=", "&");
@@ -154,16 +164,10 @@ Outcome marketplace_branch(HarvestContext& ctx, HttpRequestObject& http, const T
             "/feedRateList.htm?_ksTS=1432983822760_2212&callback=jsonp_reviews_list&userNumId=" +
             user_id + "&auctionNumId=" + item_id + "&siteID=4&currentPageNum=" + to_text(page) +
             "&rateType=3&orderType=sort_weight&showContent=1&attribute=&ua=";
-        Text answer = fetch(http, review_url);
-        while (!contains(answer, "maxPage")) {
-            if (current_run_stopped()) return Outcome::EndWorker;
-            if (contains(answer, "wait\":5")) {
-                ctx.window.set_title(messages().delaying);
-                ctx.sleeper.wait(kThrottleMs);
-            }
-            ctx.sleeper.wait(kRetryMs);
-            answer = fetch(http, review_url);
-        }
+        const std::optional<Answer> got = watch.ask(
+            marketplace_rules(ctx), [&] { return fetch_answer(http, watch, review_url); });
+        if (!got) return Outcome::EndWorker;
+        const Text& answer = got->body;
         ctx.window.set_title(messages().running);
         collect_buyers(ctx, {kMarketReviewService, url, item_id, page}, answer);
         show_buyer_count(ctx);
@@ -192,6 +196,7 @@ Text review_item_id(std::string_view url) {
 
 void review_worker(HarvestContext& ctx) {
     HttpRequestObject http;
+    AnswerWatch watch(ctx);
     while (ctx.values.ReviewRunFlag.load() != 0 && !current_run_stopped()) {
         const int c = claim_review_row(ctx.window, ctx.values);
         if (c < 0) break;
@@ -202,9 +207,9 @@ void review_worker(HarvestContext& ctx) {
         const Text item_page = fetch(http, url);
         Outcome outcome = Outcome::NextRow;
         if (contains(item_page, ctx.hosts.mall_review_host))
-            outcome = mall_branch(ctx, http, url, item_page);
+            outcome = mall_branch(ctx, watch, http, url, item_page);
         else if (contains(item_page, ctx.hosts.marketplace_review_host))
-            outcome = marketplace_branch(ctx, http, url, item_page);
+            outcome = marketplace_branch(ctx, watch, http, url, item_page);
         if (outcome == Outcome::EndWorker) break;
         if (ctx.sink != nullptr) ctx.sink->url_done(c);
     }

@@ -5,6 +5,7 @@
 // returns when done; an operation sent by a run whose stop token is set is dropped (reads give the
 // empty value).
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -51,4 +52,9 @@ public:
     // Status bar pane 0..8; any other index is ignored.
     virtual void set_pane(int index, const Text& text) = 0;
     virtual void set_title(const Text& text) = 0;
+
+    // Shows the login page (page 0) with its browser at this address, so the user can pass a
+    // check there; the cookies earned reach the shared cookie store. A front end without a
+    // browser leaves it to the window title.
+    virtual void show_login_page(const std::string& address) { (void)address; }
 };

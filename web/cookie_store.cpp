@@ -2,11 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <ctime>
 
 #include "web/curl_global.h"
 
 namespace {
+
+std::atomic<std::uint64_t> changes{0};
 
 // The store's line format (the Netscape cookie file) is tab separated, one cookie per line.
 bool storable(std::string_view piece) {
@@ -64,12 +67,16 @@ bool add_cookie(const Cookie& cookie, std::string_view fallback_host) {
     // Expiry 0 in the store's format marks a session cookie.
     std::int64_t expires = cookie.expires.value_or(0);
     if (cookie.expires && expires <= 0) expires = 1;  // already expired: stays expired
-    return store_line(cookie, fallback_host, expires);
+    const bool stored = store_line(cookie, fallback_host, expires);
+    if (stored) changes.fetch_add(1);
+    return stored;
 }
 
 bool remove_cookie(const Cookie& cookie, std::string_view fallback_host) {
     // An expired cookie replaces the stored one and drops out of the store with it.
-    return store_line(cookie, fallback_host, 1);
+    const bool stored = store_line(cookie, fallback_host, 1);
+    if (stored) changes.fetch_add(1);
+    return stored;
 }
 
 std::vector<Cookie> list_cookies() {
@@ -110,4 +117,49 @@ std::vector<Cookie> list_cookies() {
 void clear_cookies() {
     CurlEasy easy = store_handle();
     if (easy) curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, "ALL");
+    changes.fetch_add(1);
+}
+
+std::uint64_t cookie_changes() {
+    return changes.load();
+}
+
+std::string cookie_header_for(std::string_view url) {
+    const size_t scheme_end = url.find("://");
+    if (scheme_end == std::string_view::npos) return {};
+    const bool https = url.substr(0, scheme_end) == "https";
+    std::string_view rest = url.substr(scheme_end + 3);
+    const size_t path_start = rest.find_first_of("/?#");
+    std::string_view authority = rest.substr(0, path_start);
+    if (const size_t at = authority.rfind('@'); at != std::string_view::npos)
+        authority.remove_prefix(at + 1);
+    std::string host(authority.substr(0, authority.find(':')));
+    for (char& c : host)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::string_view path =
+        path_start == std::string_view::npos ? std::string_view("/") : rest.substr(path_start);
+    path = path.substr(0, path.find_first_of("?#"));
+    if (path.empty()) path = "/";
+
+    std::string header;
+    for (const Cookie& c : list_cookies()) {
+        std::string domain = c.domain;
+        for (char& ch : domain)
+            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        bool domain_matches = domain == host;
+        if (!domain_matches && c.include_subdomains()) {
+            const std::string_view bare = std::string_view(domain).substr(1);
+            domain_matches =
+                host == bare || (host.size() > domain.size() && host.ends_with(domain));
+        }
+        if (!domain_matches || (c.secure && !https)) continue;
+        const std::string_view cookie_path = c.path.empty() ? std::string_view("/") : c.path;
+        const bool path_matches = path.starts_with(cookie_path) &&
+                                  (path.size() == cookie_path.size() ||
+                                   cookie_path.ends_with('/') || path[cookie_path.size()] == '/');
+        if (!path_matches) continue;
+        if (!header.empty()) header += "; ";
+        header += c.name + "=" + c.value;
+    }
+    return header;
 }

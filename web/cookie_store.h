@@ -33,3 +33,11 @@ std::vector<Cookie> list_cookies();
 
 // Forgets every cookie (a new sign-in, or a test starting clean).
 void clear_cookies();
+
+// Counts the changes made through add_cookie, remove_cookie and clear_cookies (the login
+// browser's cookies arrive that way), so a waiting run can tell that the user did something.
+std::uint64_t cookie_changes();
+
+// The Cookie header value ("a=1; b=2") of the stored cookies that a request to url would carry:
+// domain and path matched, secure ones only over https, expired ones left out. Empty when none.
+std::string cookie_header_for(std::string_view url);

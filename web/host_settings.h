@@ -21,6 +21,9 @@ struct HostSettings {
     std::string counter_host = "count.taobao.com";
     // Where the embedded browser starts the sign-in.
     std::string login_start_url = "https://login.taobao.com/member/login.jhtml";
+    // The cookie a signed-in session carries on the search host; with it, a first search page
+    // without a page count is not a missing login but a changed page.
+    std::string login_cookie = "unb";
     // Looks a Wangwang user name up to its numeric member id.
     std::string member_lookup_host = "rate.taobao.com";
 };

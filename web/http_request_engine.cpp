@@ -315,6 +315,11 @@ void HttpRequestEngine::abort() {
     response_ready_ = false;
 }
 
+Text HttpRequestEngine::reached_url() const {
+    std::lock_guard lock(mutex_);
+    return phase_ == Phase::Done ? response_.effective_url : Text();
+}
+
 template <class T, class F>
 HttpResult<T> HttpRequestEngine::with_response(const char* what, F f) const {
     try {

@@ -87,6 +87,9 @@ public:
     HttpResult<Text> all_headers() const;
     // Value of the first header of that name (any case), trimmed; an error when absent.
     HttpResult<Text> header(std::string_view name) const;
+    // The address the last transfer ended at after following redirects, also when it failed on
+    // the way (a redirect to a page that could not be reached); empty before any transfer.
+    Text reached_url() const;
 
     Text set_timeouts(const HttpTimeouts& timeouts);
     Text set_proxy(int setting, std::optional<std::string_view> server,

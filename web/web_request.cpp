@@ -35,6 +35,22 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
     return taken;
 }
 
+// Keeps the status of the latest response head; a redirect's target or a proxy's answer to a
+// tunnel request starts a new one.
+size_t on_header(char* data, size_t size, size_t count, void* user) {
+    auto* status = static_cast<int*>(user);
+    const std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+        const size_t space = line.find(' ');
+        int value = 0;
+        for (size_t i = space == std::string_view::npos ? line.size() : space + 1;
+             i < line.size() && line[i] >= '0' && line[i] <= '9' && value < 1000; ++i)
+            value = value * 10 + (line[i] - '0');
+        *status = value;
+    }
+    return size * count;
+}
+
 }  // namespace
 
 std::string remove_dot_segments(std::string_view path) {
@@ -137,16 +153,20 @@ std::optional<WebUrl> split_web_url(std::string_view url) {
 }
 
 Bytes WebRequest(std::string_view url) {
+    return WebRequestAnswer(url).body;
+}
+
+WebAnswer WebRequestAnswer(std::string_view url) {
+    WebAnswer answer;
     std::optional<WebUrl> parts = split_web_url(url);
-    if (!parts) return {};
+    if (!parts) return answer;
     CURLSH* share = shared_curl_store();
     CurlEasy easy = make_curl_easy();
-    if (!share || !easy) return {};
+    if (!share || !easy) return answer;
     CURL* h = easy.get();
     const TransferLimits limits = transfer_limits();
 
-    Bytes body;
-    Sink sink{&body, limits.max_body_bytes};
+    Sink sink{&answer.body, limits.max_body_bytes};
     std::string target = parts->request_url();
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);  // already resolved; keep the bytes as given
@@ -172,12 +192,18 @@ Bytes WebRequest(std::string_view url) {
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 102400L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &answer.status);
     apply_transfer_limits(h, limits);
 
     // Whatever arrived is the answer: the whole body, or the prefix before a break, time-out or
     // Stop. An answer over the size cap is no page at all: its first part would pass for a whole
     // one.
-    perform_transfer(h, limits, current_stop_token());
+    answer.complete = perform_transfer(h, limits, current_stop_token()) == CURLE_OK;
     if (sink.over_cap) return {};
-    return body;
+    char* reached = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &reached) == CURLE_OK && reached)
+        answer.reached_url = reached;
+    if (!answer.complete) answer.status = 0;
+    return answer;
 }

@@ -37,3 +37,15 @@ inline constexpr const char* kWebRequestAgent =
     "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 Bytes WebRequest(std::string_view url);
+
+// The same fetch, with what a caller needs to tell a page from a refusal: the final response's
+// status (0 when none arrived), the address the fetch ended at after following redirects (set
+// also when following one failed, e.g. to an unreachable security page), and whether the
+// transfer ran to its end.
+struct WebAnswer {
+    Bytes body;
+    int status = 0;
+    std::string reached_url;
+    bool complete = false;
+};
+WebAnswer WebRequestAnswer(std::string_view url);

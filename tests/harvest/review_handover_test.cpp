@@ -108,10 +108,10 @@ TEST_F(ReviewHandoverTest, KeywordHarvestListsTheBuyersOfEveryItem) {
         {{{"t1a", ""}, {}, {"t1b"}}, {}, {}, {1, 2, 3}, {"t1a", "", "t1b"}},
         // No reviews: the one answer says its last page is 0.
         {{}, {}, {}, {1}, {}},
-        // The last page answers without its marker: it is not asked for again.
-        {{{"t3a"}, {"t3b"}}, {}, {{2, 1}}, {1, 2}, {"t3a"}},
-        // A throttled first answer ends the item with nothing listed.
-        {{{"m4a"}}, {{1, 1}}, {}, {1}, {}},
+        // The last page answers without its marker: it is asked for again, nothing is lost.
+        {{{"t3a"}, {"t3b"}}, {}, {{2, 1}}, {1, 2, 2}, {"t3a", "t3b"}},
+        // A throttled mall page is asked for again after a second.
+        {{{"m4a"}}, {{1, 2}}, {}, {1, 1, 1}, {"m4a"}},
         {{{"t5"}}, {}, {}, {1}, {"t5"}},
     };
     // The harvest runs on a thread of its own with a stop token, as in the program.
@@ -181,13 +181,15 @@ TEST_F(ReviewHandoverTest, KeywordHarvestListsTheBuyersOfEveryItem) {
     }
 }
 
-TEST_F(ReviewHandoverTest, ASingleAddressIsHandedOverAndEndsAtAPageWithoutItsMarker) {
-    // Page 2 of 3 answers without its marker: the address ends there and page 3 is never asked.
-    list({{{{"b1", "b2"}, {"b3"}, {"b4"}}, {}, {{2, 1}}, {}, {}}});
+TEST_F(ReviewHandoverTest, ASingleAddressIsHandedOverAndAPageWithoutItsMarkerIsAskedAgain) {
+    // Page 2 of 3 answers twice without its marker: it is asked for again, then page 3.
+    list({{{{"b1", "b2"}, {"b3"}, {"b4"}}, {}, {{2, 2}}, {}, {}}});
     item_search_harvest(ctx);
-    EXPECT_EQ(review_urls(), (std::vector<std::string>{review_url(0, 1), review_url(0, 2)}));
-    EXPECT_EQ(window.rows(kHandoverList), numbered({"b1", "b2"}));
-    EXPECT_EQ(window.writes_to("标签8"), (Texts{kToHarvest + "1", "No.1 / 1", kFinished + "2"}));
+    EXPECT_EQ(review_urls(),
+              (std::vector<std::string>{review_url(0, 1), review_url(0, 2), review_url(0, 2),
+                                        review_url(0, 2), review_url(0, 3)}));
+    EXPECT_EQ(window.rows(kHandoverList), numbered({"b1", "b2", "b3", "b4"}));
+    EXPECT_EQ(window.writes_to("标签8"), (Texts{kToHarvest + "1", "No.1 / 1", kFinished + "4"}));
     EXPECT_EQ(values.RunningUnits.load(), 0);
 }
 

@@ -18,32 +18,12 @@
 #include "runtime/stop.h"
 #include "tests/support/marketplace.h"
 #include "tests/support/memory_window.h"
+#include "tests/support/recording_sleeper.h"
 
 namespace {
 
 using Kind = MarketItem::Kind;
 using Rows = std::vector<std::vector<Text>>;
-
-// Logs every wait and sleeps a thousandth of it.
-class RecordingSleeper final : public Sleeper {
-public:
-    void wait(int ms) override {
-        {
-            std::lock_guard lock(mutex_);
-            waits_.push_back(ms);
-        }
-        inner_.wait(ms);
-    }
-    std::vector<int> waits() {
-        std::lock_guard lock(mutex_);
-        return waits_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<int> waits_;
-    ScaledSleeper inner_{1000};
-};
 
 MarketItem item(std::string id, Kind kind, std::vector<std::vector<std::string>> pages) {
     MarketItem i;

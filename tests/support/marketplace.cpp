@@ -193,6 +193,48 @@ void Marketplace::add_shop(MarketShop shop) {
     shops_[host] = std::move(shop);
 }
 
+void Marketplace::forget_asks() {
+    std::lock_guard lock(mutex_);
+    asked_.clear();
+}
+
+void Marketplace::set_block(MarketBlock block) {
+    std::lock_guard lock(mutex_);
+    block_ = std::move(block);
+}
+
+void Marketplace::clear_block() {
+    std::lock_guard lock(mutex_);
+    block_.reset();
+}
+
+std::string Marketplace::challenge_url() {
+    return "https://sec.taobao.test/query.htm?action=QueryAction&event_submit_do_login=ok";
+}
+
+std::optional<HttpResponse> Marketplace::refusal(const RecordedRequest& request,
+                                                 const std::string& host) {
+    std::lock_guard lock(mutex_);
+    if (!block_ || block_->host != host || block_->refusals == 0) return std::nullopt;
+    const std::string cookies = "; " + request.header("Cookie") + ";";
+    if (!block_->pass_cookie.empty() &&
+        cookies.find("; " + block_->pass_cookie + ";") != std::string::npos)
+        return std::nullopt;
+    if (block_->refusals > 0) --block_->refusals;
+    switch (block_->kind) {
+        case MarketBlock::Kind::Redirect:
+            return HttpResponse::redirect(challenge_url());
+        case MarketBlock::Kind::Rgv587:
+            return HttpResponse::text(
+                "{\"rgv587_flag\":\"sm\",\"url\":\"//sec.taobao.test/query.htm?action="
+                "QueryAction&event_submit_do_login=ok\"}");
+        case MarketBlock::Kind::Forbidden:
+            break;
+    }
+    return HttpResponse::text(
+        "<html><head><title>" + gbk("访问受限") + "</title></head><body>denied</body></html>", 403);
+}
+
 void Marketplace::set_answer(std::string url, std::string body) {
     std::lock_guard lock(mutex_);
     answers_[std::move(url)] = std::move(body);
@@ -240,6 +282,7 @@ HttpResponse Marketplace::answer(const RecordedRequest& request) {
     }
     arrived_.notify_all();
     if (hook) hook(url);
+    if (std::optional<HttpResponse> refused = refusal(request, host)) return *refused;
 
     std::string body;
     {

@@ -99,6 +99,20 @@ struct MarketShop {
     std::vector<std::string> links(int page) const;
 };
 
+// The anti-robot system in front of one host: its answers are refused until a request carries
+// the pass cookie (or a number of refusals has been given).
+struct MarketBlock {
+    enum class Kind {
+        Redirect,   // 302 to https://sec.taobao.test/query.htm?... (the follow cannot succeed)
+        Rgv587,     // 200 {"rgv587_flag":"sm","url":"//sec.taobao.test/query.htm?..."}
+        Forbidden,  // 403 with a "访问受限" page
+    };
+    Kind kind = Kind::Redirect;
+    std::string host;         // e.g. market_host::kReview
+    std::string pass_cookie;  // "name=value" in a request's Cookie header lets it pass
+    int refusals = -1;        // refusals before answering anyway; -1: until the cookie comes
+};
+
 class Marketplace {
 public:
     Marketplace();
@@ -117,6 +131,12 @@ public:
     // A member the member lookup ("/member/user_info.htm?nick=" on the review host) knows: its
     // name as GBK and its numeric ID. Unknown names get an answer without an ID.
     void add_member(std::string name, std::string id);
+    // Forgets how often each review page was asked for: throttles and missing markers come again.
+    void forget_asks();
+    void set_block(MarketBlock block);
+    void clear_block();
+    // Where a Redirect block sends the client.
+    static std::string challenge_url();
     // An exact address (with query) answered with this body, before anything else.
     void set_answer(std::string url, std::string body);
     // Runs before each answer (after recording), on the connection's thread: stall, count, ...
@@ -131,6 +151,7 @@ public:
 
 private:
     HttpResponse answer(const RecordedRequest& request);
+    std::optional<HttpResponse> refusal(const RecordedRequest& request, const std::string& host);
     std::string answer_locked(const std::string& url, const std::string& host,
                               const std::string& path, const std::string& query);
     std::string search_page(const std::string& query) const;
@@ -151,6 +172,7 @@ private:
     std::map<std::string, MarketShop> shops_;
     std::map<std::string, std::string> members_;
     std::map<std::string, std::string> answers_;
+    std::optional<MarketBlock> block_;
     std::map<std::pair<std::string, int>, int> asked_;
     std::function<void(const std::string&)> before_answer_;
     std::vector<std::string> urls_;

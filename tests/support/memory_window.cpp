@@ -136,6 +136,12 @@ void MemoryWindow::set_title(const Text& text) {
     writes_.push_back({"title", text});
 }
 
+void MemoryWindow::show_login_page(const std::string& address) {
+    if (dropped()) return;
+    std::lock_guard lock(mutex_);
+    writes_.push_back({"login_page", address});
+}
+
 void MemoryWindow::set_checked(std::string_view control, bool checked) {
     std::lock_guard lock(mutex_);
     slot(checked_, control) = checked;

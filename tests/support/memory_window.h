@@ -37,6 +37,7 @@ public:
 
     void set_pane(int index, const Text& text) override;
     void set_title(const Text& text) override;
+    void show_login_page(const std::string& address) override;  // logged as "login_page"
 
     // Test side: set inputs, read state.
     void set_checked(std::string_view control, bool checked);

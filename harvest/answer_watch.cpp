@@ -7,6 +7,7 @@
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/gbk.h"
+#include "runtime/program_paths.h"
 #include "runtime/services.h"
 #include "runtime/stop.h"
 #include "web/cookie_store.h"
@@ -155,7 +156,7 @@ std::string AnswerWatch::cookies_for(std::string_view url) const {
 void AnswerWatch::report_format_change(const std::string& service, std::string_view marker,
                                        const Answer& answer) {
     std::filesystem::path folder = ctx_.values.ReportsFolder;
-    if (folder.empty()) folder = program_directory() / "reports";
+    if (folder.empty()) folder = data_directory() / "reports";
     const std::filesystem::path file = folder / report_name(service);
     std::error_code error;
     std::filesystem::create_directories(folder, error);

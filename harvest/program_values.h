@@ -18,6 +18,6 @@ struct ProgramValues {
     std::atomic<int> ReviewCursor{0};
     std::atomic<int> BuyerCounter{0};
     // Where answers of a shape the program does not know are saved: "reports" next to the output
-    // file. Empty: next to the program.
+    // file. Empty: "reports" in the data folder.
     std::filesystem::path ReportsFolder;
 };

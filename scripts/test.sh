@@ -2,7 +2,7 @@
 # Builds and runs every test. Window tests run offscreen; browser tests start their own Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh -DZEMBRA_WERROR=ON  # CI builds treat warnings as errors
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 900
 cd ..

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "runtime/convert.h"
+#include "web/http_request_engine.h"
 #include "web/http_response_text.h"
 
 namespace {

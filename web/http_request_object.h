@@ -11,7 +11,9 @@
 #include <optional>
 
 #include "runtime/text.h"
-#include "web/http_request_engine.h"
+#include "web/http_types.h"
+
+class HttpRequestEngine;  // web/http_request_engine.h, private to web/
 
 class HttpRequestObject {
 public:

@@ -301,7 +301,8 @@ TEST_F(WebRequestTest, StopAbortsAStalledTransferAtOnce) {
     auto returned = Clock::now();
     stopper.join();
     auto after_stop = returned - Clock::time_point(Clock::duration(stopped_at.load()));
-    EXPECT_LT(after_stop, std::chrono::milliseconds(100));
+    // Left alone the stalled transfer would wait out its 30 s idle limit.
+    EXPECT_LT(after_stop, std::chrono::seconds(5));
     EXPECT_EQ(as_string(got), pattern(300));
 
     // A run that is already stopped sends nothing more.

@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/page3_run.h"
 #include "app/startup.h"
+#include "harvest/controls.h"
 #include "harvest/window.h"
 #include "runtime/files.h"
 #include "runtime/gbk.h"
@@ -19,9 +20,9 @@
 
 namespace {
 
-constexpr const char* kNameList = "超级列表框";
-constexpr const char* kProgressLabel = "标签15";
-constexpr const char* kWorkerCountEdit = "编辑框2";
+constexpr std::string_view kNameList = controls::kNameList;
+constexpr std::string_view kProgressLabel = controls::kProgressLabel;
+constexpr std::string_view kWorkerCountEdit = controls::kWorkerCount;
 constexpr int kIdColumn = 2;
 // More pool threads than this only queue on the same two cores and the same server.
 constexpr int kMaxPage3Workers = 256;

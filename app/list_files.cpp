@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/file_dialog.h"
+#include "harvest/controls.h"
 #include "harvest/exported_lists.h"
 #include "harvest/program_values.h"
 #include "harvest/window.h"
@@ -18,8 +19,8 @@
 
 namespace {
 
-constexpr const char* kUrlList = "超级列表框2_URL";
-constexpr const char* kNameList = "超级列表框";
+constexpr std::string_view kUrlList = controls::kUrlList;
+constexpr std::string_view kNameList = controls::kNameList;
 constexpr size_t kBatchRows = 8192;
 
 const Text& text_file_filter() {
@@ -54,7 +55,7 @@ ListFileText read_import(const std::filesystem::path& path) {
 // Rows collected for one append; the window handles its events after each batch.
 class RowBatcher {
 public:
-    RowBatcher(Window& window, const char* list) : window_(window), list_(list) {
+    RowBatcher(Window& window, std::string_view list) : window_(window), list_(list) {
         rows_.reserve(kBatchRows);
     }
     void add(std::vector<Text> cells) {
@@ -70,7 +71,7 @@ public:
 
 private:
     Window& window_;
-    const char* list_;
+    std::string_view list_;
     std::vector<std::vector<Text>> rows_;
 };
 

@@ -15,6 +15,7 @@
 #include <QWebEngineView>
 
 #include "app/cookie_bridge.h"
+#include "harvest/controls.h"
 #include "web/host_settings.h"
 
 namespace {
@@ -60,7 +61,7 @@ class LoginPage : public QWidget {
 public:
     LoginPage(QWidget* parent, const HostSettings& settings)
         : QWidget(parent), start_(QUrl(QString::fromStdString(settings.login_start_url))) {
-        setObjectName(u8("超文本浏览框1"));
+        setObjectName(u8(controls::kBrowser.data()));
         stack_ = new QStackedLayout(this);
         stack_->setContentsMargins(0, 0, 0, 0);
         build_message_panel();

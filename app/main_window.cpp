@@ -9,6 +9,7 @@
 #include "app/paint_throttle.h"
 #include "app/tab_control.h"
 #include "app/window_operations.h"
+#include "harvest/controls.h"
 
 namespace {
 constexpr int kWindowX = 50, kWindowY = 50, kWindowWidth = 508, kWindowHeight = 504;
@@ -31,20 +32,32 @@ MainWindow::MainWindow(AppState& state, const PageFactory& login_page) : state_(
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::add(const char* name, QWidget* widget, const char* kind) {
-    widget->setObjectName(QString::fromUtf8(name));
+void MainWindow::add(std::string_view name, QWidget* widget, const char* kind) {
+    const auto utf8 = [](std::string_view text) {
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    };
+    widget->setObjectName(utf8(name));
     widget->setProperty("kind", QString::fromLatin1(kind));
-    controls_.emplace(name, widget);
+    // Without it a screen reader announces an edit box as blank.
+    if (const ControlName* known = find_control(name))
+        widget->setAccessibleName(utf8(known->accessible));
+    else
+        unknown_control(name);
+    controls_.emplace(std::string(name), widget);
 }
 
 QWidget* MainWindow::control(std::string_view name) const {
     const auto found = controls_.find(name);
-    return found == controls_.end() ? nullptr : found->second;
+    if (found != controls_.end()) return found->second;
+    unknown_control(name);
+    return nullptr;
 }
 
 GbkListModel* MainWindow::list_model(std::string_view name) const {
     const auto found = models_.find(name);
-    return found == models_.end() ? nullptr : found->second;
+    if (found != models_.end()) return found->second;
+    if (!controls_.contains(name)) unknown_control(name);
+    return nullptr;
 }
 
 QLabel* MainWindow::pane(int index) const {
@@ -53,12 +66,12 @@ QLabel* MainWindow::pane(int index) const {
 
 void MainWindow::connect_settings() {
     // The sort order the harvest appends to its search addresses.
-    connect(control_as<QRadioButton>("单选框1"), &QRadioButton::clicked, this,
+    connect(control_as<QRadioButton>(controls::kOverall), &QRadioButton::clicked, this,
             [this] { state_.values.SortParameter.clear(); });
-    connect(control_as<QRadioButton>("单选框2"), &QRadioButton::clicked, this,
+    connect(control_as<QRadioButton>(controls::kSales), &QRadioButton::clicked, this,
             [this] { state_.values.SortParameter = "&sort=sale-desc"; });
     // Pane 1 shows the thread count setting, whatever changes it.
-    connect(control_as<QLineEdit>("编辑框_线程"), &QLineEdit::textChanged, this,
+    connect(control_as<QLineEdit>(controls::kThreads), &QLineEdit::textChanged, this,
             [this](const QString& text) { panes_[1]->setText(text); });
 }
 

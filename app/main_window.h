@@ -30,7 +30,8 @@ public:
     // The named control operations, callable from any thread.
     WindowOperations& operations() const { return *operations_; }
 
-    QWidget* control(std::string_view name) const;  // nullptr for an unknown name
+    // nullptr for an unknown name, which is also reported (unknown_control)
+    QWidget* control(std::string_view name) const;
     template <class T>
     T* control_as(std::string_view name) const {
         return qobject_cast<T*>(control(name));
@@ -48,7 +49,7 @@ protected:
 
 private:
     void build(const PageFactory& login_page);
-    void add(const char* name, QWidget* widget, const char* kind);
+    void add(std::string_view name, QWidget* widget, const char* kind);
     void connect_settings();
 
     AppState& state_;

@@ -15,13 +15,14 @@
 #include "app/gbk_list_model.h"
 #include "app/main_window.h"
 #include "app/tab_control.h"
+#include "harvest/controls.h"
 
 namespace {
 
 enum class Kind { Label, Edit, Button, Check, Radio, Combo, Report, ListMode, ListBox };
 
 struct ControlLayout {
-    const char* name;
+    std::string_view name;
     Kind kind;
     int page;  // tab page index; -1 for the hidden settings on the window itself
     const char* caption;
@@ -32,54 +33,54 @@ constexpr int kHidden = -1;
 
 const ControlLayout kControls[] = {
     // Page 1: item harvest.
-    {"标签1", Kind::Label, 1, "关键字", 13, 63, 41, 20},
-    {"编辑框_关键字", Kind::Edit, 1, "", 66, 65, 408, 20},
-    {"单选框1", Kind::Radio, 1, "综合", 26, 98, 56, 20},
-    {"单选框2", Kind::Radio, 1, "销量", 102, 98, 56, 20},
-    {"标签6", Kind::Label, 1, "价格区间", 188, 95, 56, 20},
-    {"编辑框_低", Kind::Edit, 1, "", 247, 96, 32, 20},
-    {"标签5", Kind::Label, 1, "-", 284, 95, 8, 20},
-    {"编辑框_高", Kind::Edit, 1, "", 298, 96, 32, 20},
-    {"标签9", Kind::Label, 1, "采集页数：", 365, 98, 56, 16},
-    {"编辑框1", Kind::Edit, 1, "10", 423, 96, 37, 21},
-    {"超级列表框2", Kind::Report, 1, "", 3, 128, 496, 216},
-    {"选择框1", Kind::Check, 1, "只采集天猫", 16, 364, 88, 24},
-    {"标签8", Kind::Label, 1, "", 144, 364, 336, 24},
-    {"按钮_采集", Kind::Button, 1, "采集", 28, 409, 72, 30},
-    {"按钮2", Kind::Button, 1, "导出URL", 142, 408, 72, 30},
-    {"按钮3", Kind::Button, 1, "URL处理", 260, 406, 64, 32},
-    {"按钮4", Kind::Button, 1, "导出", 380, 405, 96, 32},
+    {controls::kKeywordLabel, Kind::Label, 1, "关键字", 13, 63, 41, 20},
+    {controls::kKeyword, Kind::Edit, 1, "", 66, 65, 408, 20},
+    {controls::kOverall, Kind::Radio, 1, "综合", 26, 98, 56, 20},
+    {controls::kSales, Kind::Radio, 1, "销量", 102, 98, 56, 20},
+    {controls::kPriceLabel, Kind::Label, 1, "价格区间", 188, 95, 56, 20},
+    {controls::kLow, Kind::Edit, 1, "", 247, 96, 32, 20},
+    {controls::kPriceDash, Kind::Label, 1, "-", 284, 95, 8, 20},
+    {controls::kHigh, Kind::Edit, 1, "", 298, 96, 32, 20},
+    {controls::kPagesLabel, Kind::Label, 1, "采集页数：", 365, 98, 56, 16},
+    {controls::kPages, Kind::Edit, 1, "10", 423, 96, 37, 21},
+    {controls::kItemList, Kind::Report, 1, "", 3, 128, 496, 216},
+    {controls::kMallOnly, Kind::Check, 1, "只采集天猫", 16, 364, 88, 24},
+    {controls::kStatusLabel, Kind::Label, 1, "", 144, 364, 336, 24},
+    {controls::kHarvestButton, Kind::Button, 1, "采集", 28, 409, 72, 30},
+    {controls::kExportUrlsButton, Kind::Button, 1, "导出URL", 142, 408, 72, 30},
+    {controls::kAddUrlsButton, Kind::Button, 1, "URL处理", 260, 406, 64, 32},
+    {controls::kExportCollectedButton, Kind::Button, 1, "导出", 380, 405, 96, 32},
     // Page 2: buyer IDs.
-    {"标签12", Kind::Label, 2, "获取数量：", 17, 38, 63, 16},
-    {"标签5_获取到的数量", Kind::Label, 2, "", 81, 38, 72, 16},
-    {"按钮2_导入", Kind::Button, 2, "导入URL", 185, 33, 88, 24},
-    {"按钮5_导出", Kind::Button, 2, "导出ID", 284, 33, 85, 24},
-    {"按钮7", Kind::Button, 2, "清空", 398, 32, 88, 24},
-    {"超级列表框1_user", Kind::Report, 2, "", 9, 71, 263, 266},
-    {"超级列表框2_URL", Kind::ListMode, 2, "", 282, 73, 208, 264},
-    {"标签11", Kind::Label, 2, "正在获取：", 9, 345, 64, 24},
-    {"标签_页数", Kind::Label, 2, "", 68, 345, 55, 24},
-    {"标签10", Kind::Label, 2, "页内容", 130, 345, 48, 24},
-    {"按钮3_批量获取", Kind::Button, 2, "开始", 182, 345, 88, 24},
-    {"标签7_url", Kind::Label, 2, "", 281, 345, 207, 24},
-    {"标签3_评论数量", Kind::Label, 2, "", -192, 167, 57, 16},
-    {"标签13", Kind::Label, 2, "总数量：", -264, 206, 48, 16},
+    {controls::kBuyerCountCaption, Kind::Label, 2, "获取数量：", 17, 38, 63, 16},
+    {controls::kBuyerCountLabel, Kind::Label, 2, "", 81, 38, 72, 16},
+    {controls::kImportUrlsButton, Kind::Button, 2, "导入URL", 185, 33, 88, 24},
+    {controls::kExportBuyersButton, Kind::Button, 2, "导出ID", 284, 33, 85, 24},
+    {controls::kClearUrlsButton, Kind::Button, 2, "清空", 398, 32, 88, 24},
+    {controls::kBuyerList, Kind::Report, 2, "", 9, 71, 263, 266},
+    {controls::kUrlList, Kind::ListMode, 2, "", 282, 73, 208, 264},
+    {controls::kFetchingCaption, Kind::Label, 2, "正在获取：", 9, 345, 64, 24},
+    {controls::kReviewPageLabel, Kind::Label, 2, "", 68, 345, 55, 24},
+    {controls::kPageContentCaption, Kind::Label, 2, "页内容", 130, 345, 48, 24},
+    {controls::kReviewButton, Kind::Button, 2, "开始", 182, 345, 88, 24},
+    {controls::kReviewUrlLabel, Kind::Label, 2, "", 281, 345, 207, 24},
+    {controls::kReviewTotalLabel, Kind::Label, 2, "", -192, 167, 57, 16},
+    {controls::kTotalCaption, Kind::Label, 2, "总数量：", -264, 206, 48, 16},
     // Page 3: buyer Wangwang names. The progress label goes first so the start button it overlaps
     // stays on top and clickable.
-    {"超级列表框", Kind::Report, 3, "", 20, 32, 440, 300},
-    {"按钮6", Kind::Button, 3, "导入旺旺", 20, 368, 72, 32},
-    {"标签15", Kind::Label, 3, "", 113, 360, 120, 48},
-    {"按钮5", Kind::Button, 3, "开始", 176, 369, 78, 32},
-    {"编辑框2", Kind::Edit, 3, "50", 346, 368, 80, 32},
+    {controls::kNameList, Kind::Report, 3, "", 20, 32, 440, 300},
+    {controls::kImportNamesButton, Kind::Button, 3, "导入旺旺", 20, 368, 72, 32},
+    {controls::kProgressLabel, Kind::Label, 3, "", 113, 360, 120, 48},
+    {controls::kMemberIdButton, Kind::Button, 3, "开始", 176, 369, 78, 32},
+    {controls::kWorkerCount, Kind::Edit, 3, "50", 346, 368, 80, 32},
     // Settings the user never sees; the program reads them like any other control.
-    {"编辑框_线程", Kind::Edit, kHidden, "1", 520, 10, 40, 20},
-    {"标签3", Kind::Label, kHidden, "过滤信用", 520, 40, 56, 20},
-    {"编辑框_过滤信用", Kind::Edit, kHidden, "0", 580, 40, 40, 20},
-    {"标签4", Kind::Label, kHidden, "以下的买家", 624, 40, 64, 20},
-    {"组合框1", Kind::Combo, kHidden, "", 520, 70, 100, 20},
-    {"列表框_页面", Kind::ListBox, kHidden, "", 520, 100, 100, 80},
-    {"列表框_店铺", Kind::ListBox, kHidden, "", 630, 100, 100, 80},
-    {"超级列表框1", Kind::Report, kHidden, "", 520, 190, 300, 100},
+    {controls::kThreads, Kind::Edit, kHidden, "1", 520, 10, 40, 20},
+    {controls::kCreditCaption, Kind::Label, kHidden, "过滤信用", 520, 40, 56, 20},
+    {controls::kCredit, Kind::Edit, kHidden, "0", 580, 40, 40, 20},
+    {controls::kCreditTail, Kind::Label, kHidden, "以下的买家", 624, 40, 64, 20},
+    {controls::kMode, Kind::Combo, kHidden, "", 520, 70, 100, 20},
+    {controls::kPageBox, Kind::ListBox, kHidden, "", 520, 100, 100, 80},
+    {controls::kShopBox, Kind::ListBox, kHidden, "", 630, 100, 100, 80},
+    {controls::kCollectedBuyers, Kind::Report, kHidden, "", 520, 190, 300, 100},
 };
 
 struct Column {
@@ -88,15 +89,15 @@ struct Column {
 };
 
 struct ListColumns {
-    const char* list;
+    std::string_view list;
     std::vector<Column> columns;
 };
 
 const ListColumns kColumns[] = {
-    {"超级列表框2", {{"序号", 50}, {"商品地址", 280}, {"商品ID", 80}, {"店铺ID", 80}}},
-    {"超级列表框1_user", {{"序号", 50}, {"买家ID", 200}, {"评论内容", 0}}},
-    {"超级列表框", {{"序号", 50}, {"旺旺用户名", 200}, {"ID", 180}}},
-    {"超级列表框1",
+    {controls::kItemList, {{"序号", 50}, {"商品地址", 280}, {"商品ID", 80}, {"店铺ID", 80}}},
+    {controls::kBuyerList, {{"序号", 50}, {"买家ID", 200}, {"评论内容", 0}}},
+    {controls::kNameList, {{"序号", 50}, {"旺旺用户名", 200}, {"ID", 180}}},
+    {controls::kCollectedBuyers,
      {{"序号", 50},
       {"买家旺旺", 200},
       {"买家信用", 100},
@@ -127,9 +128,9 @@ QString u8(const char* text) {
     return QString::fromUtf8(text);
 }
 
-const std::vector<Column>* columns_of(const char* list) {
+const std::vector<Column>* columns_of(std::string_view list) {
     for (const auto& entry : kColumns)
-        if (std::string_view(entry.list) == list) return &entry.columns;
+        if (entry.list == list) return &entry.columns;
     return nullptr;
 }
 
@@ -204,16 +205,15 @@ void MainWindow::build(const PageFactory& login_page) {
     setCentralWidget(central);
 
     tabs_ = new TabControl(central);
-    tabs_->setObjectName(u8("选择夹1"));
     tabs_->setGeometry(-1, 0, 505, 456);
     for (const char* caption : kPages)
         tabs_->add_page(u8(caption));
-    add("选择夹1", tabs_, "tabs");
+    add(controls::kTabs, tabs_, "tabs");
 
     QWidget* browser = login_page ? login_page(tabs_->page(0)) : nullptr;
     if (!browser) browser = new QLabel(u8("登录页面未加载"), tabs_->page(0));
     browser->setGeometry(4, 21, 493, 427);
-    add("超文本浏览框1", browser, "browser");
+    add(controls::kBrowser, browser, "browser");
 
     for (const ControlLayout& layout : kControls) {
         QWidget* parent = layout.page == kHidden ? central : tabs_->page(layout.page);
@@ -260,19 +260,18 @@ void MainWindow::build(const PageFactory& login_page) {
         widget->setGeometry(layout.x, layout.y, layout.width, layout.height);
         if (layout.page == kHidden) widget->hide();
         add(layout.name, widget, kind_word(layout.kind));
-        if (model) models_.emplace(layout.name, model);
+        if (model) models_.emplace(std::string(layout.name), model);
     }
 
-    control_as<QRadioButton>("单选框1")->setChecked(true);
+    control_as<QRadioButton>(controls::kOverall)->setChecked(true);
     QFont status_font(u8("微软雅黑"));
     status_font.setPixelSize(font().pixelSize() > 0 ? font().pixelSize() : 12);
     status_font.setBold(true);
-    control("标签8")->setFont(status_font);
+    control(controls::kStatusLabel)->setFont(status_font);
 
     // The panes sit side by side without the bar's own item spacing, so the fixed widths add up
     // as laid out and the last pane gets what is left.
     QStatusBar* bar = statusBar();
-    bar->setObjectName(u8("状态条1"));
     bar->setSizeGripEnabled(false);
     auto* strip = new QWidget(bar);
     auto* row = new QHBoxLayout(strip);
@@ -295,6 +294,6 @@ void MainWindow::build(const PageFactory& login_page) {
         panes_[i] = pane;
     }
     bar->addWidget(strip, 1);
-    add("状态条1", bar, "status");
+    add(controls::kStatusBar, bar, "status");
     tabs_->set_current(0);
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/list_files.h"
+#include "harvest/controls.h"
 #include "harvest/exported_lists.h"
 #include "harvest/window.h"
 #include "runtime/convert.h"
@@ -11,8 +12,8 @@
 
 namespace {
 
-constexpr const char* kUrlList = "超级列表框2_URL";
-constexpr const char* kStatusLabel = "标签8";
+constexpr std::string_view kUrlList = controls::kUrlList;
+constexpr std::string_view kStatusLabel = controls::kStatusLabel;
 constexpr size_t kBatchRows = 8192;
 
 }  // namespace

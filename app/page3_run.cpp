@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "harvest/controls.h"
 #include "harvest/member_lookup.h"
 #include "harvest/window.h"
 #include "runtime/stop.h"
 
 namespace {
 
-constexpr const char* kNameList = "超级列表框";
+constexpr std::string_view kNameList = controls::kNameList;
 constexpr int kNameColumn = 1;
 constexpr int kIdColumn = 2;
 

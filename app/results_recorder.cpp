@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "harvest/review_harvest.h"
+#include "harvest/controls.h"
 #include "harvest/window.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
@@ -72,13 +72,13 @@ public:
     void store_new_urls() {
         std::lock_guard lock(urls_mutex_);
         if (window_ == nullptr) return;
-        const int rows = window_->row_count(kReviewUrlList);
+        const int rows = window_->row_count(controls::kUrlList);
         if (rows <= stored_urls_) return;
         // In slices, so a long list never holds the window for long.
         constexpr int kSlice = 65536;
         while (stored_urls_ < rows) {
             const std::vector<Text> addresses = window_->column_cells(
-                kReviewUrlList, 0, stored_urls_, std::min(kSlice, rows - stored_urls_));
+                controls::kUrlList, 0, stored_urls_, std::min(kSlice, rows - stored_urls_));
             if (addresses.empty()) return;  // the list shrank meanwhile
             if (!owner_.store_->put_urls(run_, stored_urls_, addresses)) {
                 owner_.failed(owner_.store_->last_error());
@@ -164,7 +164,7 @@ void ResultsRecorder::leave_reviews(Window& window, const ProgramValues& values)
     if (!store_) return;
     std::lock_guard lock(reviews_mutex_);
     if (!reviews_ || --review_workers_ > 0) return;
-    const bool all_taken = values.ReviewCursor.load() >= window.row_count(kReviewUrlList);
+    const bool all_taken = values.ReviewCursor.load() >= window.row_count(controls::kUrlList);
     const RunEnding ending =
         all_taken && !current_run_stopped() ? RunEnding::finished : RunEnding::stopped;
     if (!store_->end_run(reviews_->run(), ending)) failed(store_->last_error());

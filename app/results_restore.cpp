@@ -6,7 +6,7 @@
 
 #include "app/app_state.h"
 #include "app/results_recorder.h"
-#include "harvest/review_harvest.h"
+#include "harvest/controls.h"
 #include "harvest/window.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
@@ -14,13 +14,14 @@
 
 namespace {
 
-constexpr const char* kItemList = "超级列表框2";
-constexpr const char* kHandoverBuyers = "超级列表框1";
+constexpr std::string_view kItemList = controls::kItemList;
+constexpr std::string_view kHandoverBuyers = controls::kCollectedBuyers;
 constexpr int kYesNo = 4;
 constexpr int kYes = 5;
 constexpr size_t kBatchRows = 8192;
 
-void append_in_batches(Window& window, const char* list, std::vector<std::vector<Text>>& rows) {
+void append_in_batches(Window& window, std::string_view list,
+                       std::vector<std::vector<Text>>& rows) {
     for (size_t first = 0; first < rows.size(); first += kBatchRows) {
         const auto end =
             rows.begin() + static_cast<long>(std::min(rows.size(), first + kBatchRows));
@@ -74,12 +75,12 @@ void restore_reviews(Window& window, AppState& state, ResultsStore& store, const
     list.reserve(urls.size());
     for (const StoredUrl& url : urls)
         list.push_back({url.address});
-    window.clear_rows(kReviewUrlList);
-    append_in_batches(window, kReviewUrlList, list);
+    window.clear_rows(controls::kUrlList);
+    append_in_batches(window, controls::kUrlList, list);
     auto buyers = buyer_rows(rows);
-    window.clear_rows(kBuyerList);
-    append_in_batches(window, kBuyerList, buyers);
-    window.set_text(kBuyerCountLabel, to_text(window.row_count(kBuyerList)));
+    window.clear_rows(controls::kBuyerList);
+    append_in_batches(window, controls::kBuyerList, buyers);
+    window.set_text(controls::kBuyerCountLabel, to_text(window.row_count(controls::kBuyerList)));
 
     state.values.ReviewCursor.store(url_cursor(urls));
     const std::int64_t last = rows.buyers.empty() ? 0 : rows.buyers.back().serial;

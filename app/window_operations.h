@@ -3,8 +3,9 @@
 // an operation runs at once; from any other thread it is handed to the window thread and the caller
 // waits until it is done. The caller's stop token is checked on the window thread right before the
 // operation runs: an operation of a stopped run is dropped, and a read then gives the empty value.
-// An unknown control name is ignored the same way. The window thread must keep handling events
-// while it waits for a worker (wait_pumping), or a worker's pending operation would never run.
+// An unknown control name is reported (unknown_control) and otherwise ignored the same way. The
+// window thread must keep handling events while it waits for a worker (wait_pumping), or a worker's
+// pending operation would never run.
 #include <QObject>
 #include <optional>
 #include <stop_token>

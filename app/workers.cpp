@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "harvest/controls.h"
 #include "harvest/review_harvest.h"
 #include "harvest/window.h"
 #include "runtime/gbk.h"
@@ -14,9 +15,9 @@
 
 namespace {
 
-constexpr const char* kHarvestButton = "按钮_采集";
-constexpr const char* kModeBox = "组合框1";
-constexpr const char* kUrlList = "超级列表框2_URL";
+constexpr std::string_view kHarvestButton = controls::kHarvestButton;
+constexpr std::string_view kModeBox = controls::kMode;
+constexpr std::string_view kUrlList = controls::kUrlList;
 
 const Text& caption_collect() {
     static const Text text = utf8_to_gbk("采集");

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "harvest/controls.h"
 #include "harvest/review_harvest.h"
 #include "tests/support/marketplace.h"
 #include "tests/support/memory_window.h"
@@ -32,7 +33,7 @@ Outcome run(Marketplace& market, const std::vector<std::string>& urls, int worke
     std::vector<std::vector<Text>> rows;
     for (const auto& u : urls)
         rows.push_back({u});
-    window.append_rows(kReviewUrlList, rows);
+    window.append_rows(controls::kUrlList, rows);
     market.clear_urls();
 
     values.ReviewRunFlag = 1;
@@ -43,7 +44,7 @@ Outcome run(Marketplace& market, const std::vector<std::string>& urls, int worke
     for (auto& t : threads)
         t.join();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return {elapsed.count(), market.request_count(), window.row_count(kBuyerList)};
+    return {elapsed.count(), market.request_count(), window.row_count(controls::kBuyerList)};
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "cli/exit_codes.h"
 #include "cli/progress.h"
 #include "cli/run_support.h"
+#include "harvest/controls.h"
 #include "harvest/exported_lists.h"
 #include "harvest/harvest_button.h"
 #include "harvest/harvest_context.h"
@@ -23,10 +24,10 @@
 
 namespace {
 
-constexpr std::string_view kItemList = "超级列表框2";
-constexpr std::string_view kUrlList = "超级列表框2_URL";
-constexpr std::string_view kNameList = "超级列表框";
-constexpr std::string_view kShopList = "列表框_店铺";
+constexpr std::string_view kItemList = controls::kItemList;
+constexpr std::string_view kUrlList = controls::kUrlList;
+constexpr std::string_view kNameList = controls::kNameList;
+constexpr std::string_view kShopList = controls::kShopBox;
 constexpr int kNameColumn = 1;
 constexpr int kIdColumn = 2;
 constexpr int kPagePane = 7;
@@ -62,15 +63,15 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
     MessageLog messages;
     CliWindow window;
     ProgramValues values;
-    window.set_text("编辑框_关键字", utf8_to_gbk(options.keyword));
-    window.set_text("编辑框1", to_text(options.pages));
-    window.set_text("编辑框_低", utf8_to_gbk(options.low));
-    window.set_text("编辑框_高", utf8_to_gbk(options.high));
-    window.set_text("编辑框_线程", to_text(options.workers));
-    window.set_text("编辑框_过滤信用", "0");
-    window.set_checked("选择框1", options.mall_only);
-    window.set_selection("组合框1", 0);
-    window.set_text("按钮_采集", captions().collect);
+    window.set_text(controls::kKeyword, utf8_to_gbk(options.keyword));
+    window.set_text(controls::kPages, to_text(options.pages));
+    window.set_text(controls::kLow, utf8_to_gbk(options.low));
+    window.set_text(controls::kHigh, utf8_to_gbk(options.high));
+    window.set_text(controls::kThreads, to_text(options.workers));
+    window.set_text(controls::kCredit, "0");
+    window.set_checked(controls::kMallOnly, options.mall_only);
+    window.set_selection(controls::kMode, 0);
+    window.set_text(controls::kHarvestButton, captions().collect);
     if (options.by_sales) values.SortParameter = "&sort=sale-desc";
 
     // The window's own click: input checks and the search parameters.
@@ -106,7 +107,7 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
         else
             item_search_harvest(ctx, skip_unit);
     });
-    const bool login_needed = window.text("标签8") == captions().login_needed;
+    const bool login_needed = window.text(controls::kStatusLabel) == captions().login_needed;
     if (login_needed) progress.blocked();
     progress.finish();
     if (login_needed) {
@@ -126,7 +127,7 @@ int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
     values.ThreadCount = 1;
     for (const std::string& shop : shops)
         window.add_item(kShopList, utf8_to_gbk(shop));
-    window.set_selection("组合框1", 1);
+    window.set_selection(controls::kMode, 1);
 
     Progress progress(place.progress, place.terminal);
     CliWindow::Observer observer;
@@ -159,10 +160,10 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
     Progress progress(place.progress, place.terminal);
     CliWindow::Observer observer;
     observer.text = [&progress](std::string_view control, const Text&) {
-        if (control == kReviewPageLabel) progress.page();
+        if (control == controls::kReviewPageLabel) progress.page();
     };
     observer.rows_added = [&progress](std::string_view list, int count) {
-        if (list == kBuyerList) progress.set_rows(count);
+        if (list == controls::kBuyerList) progress.set_rows(count);
     };
     follow_title(observer, progress);
     window.set_observer(std::move(observer));

@@ -14,6 +14,7 @@
 #include "cli/exit_codes.h"
 #include "cli/progress.h"
 #include "cli/run_support.h"
+#include "harvest/controls.h"
 #include "harvest/exported_lists.h"
 #include "harvest/harvest_context.h"
 #include "harvest/review_harvest.h"
@@ -156,10 +157,10 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
             CliWindow window;
             ProgramValues values;
             values.ReviewRunFlag.store(1);
-            window.append_rows(kReviewUrlList, {{claim->address}});
+            window.append_rows(controls::kUrlList, {{claim->address}});
             CliWindow::Observer observer;
             observer.text = [&progress](std::string_view control, const Text&) {
-                if (control == kReviewPageLabel) progress.page();
+                if (control == controls::kReviewPageLabel) progress.page();
             };
             follow_title(observer, progress);
             window.set_observer(std::move(observer));

@@ -3,12 +3,13 @@
 #include <algorithm>
 
 #include "harvest/address_normalise.h"
+#include "harvest/controls.h"
 
 namespace {
 
-constexpr std::string_view kItemList = "超级列表框2";
-constexpr std::string_view kCollectedBuyers = "超级列表框1";
-constexpr std::string_view kBuyerList = "超级列表框1_user";
+constexpr std::string_view kItemList = controls::kItemList;
+constexpr std::string_view kCollectedBuyers = controls::kCollectedBuyers;
+constexpr std::string_view kBuyerList = controls::kBuyerList;
 constexpr int kAddressColumn = 1;
 constexpr int kBuyerColumn = 1;
 

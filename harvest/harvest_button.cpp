@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "harvest/controls.h"
 #include "harvest/search_address.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
@@ -9,17 +10,7 @@
 
 namespace {
 
-constexpr std::string_view kButton = "按钮_采集";
-constexpr std::string_view kKeyword = "编辑框_关键字";
-constexpr std::string_view kMode = "组合框1";
-constexpr std::string_view kLow = "编辑框_低";
-constexpr std::string_view kHigh = "编辑框_高";
-constexpr std::string_view kMallOnly = "选择框1";
-constexpr std::string_view kSales = "单选框2";
-constexpr std::string_view kOverall = "单选框1";
-constexpr std::string_view kPages = "编辑框1";
-constexpr std::string_view kThreads = "编辑框_线程";
-constexpr std::string_view kCredit = "编辑框_过滤信用";
+using namespace controls;
 
 struct Captions {
     Text collect = utf8_to_gbk("采集");
@@ -50,11 +41,11 @@ void start_harvest(Window& window, ProgramValues& values, const HarvestWorkerCon
     const HarvestMode mode =
         window.selection(kMode) == 0 ? HarvestMode::item_search : HarvestMode::shop_items;
     if (workers.start) workers.start(mode);
-    window.set_text(kButton, captions().stop);
+    window.set_text(kHarvestButton, captions().stop);
 }
 
 void stop_harvest(Window& window, ProgramValues& values, const HarvestWorkerControl& workers) {
-    window.set_text(kButton, captions().collect);
+    window.set_text(kHarvestButton, captions().collect);
     window.set_enabled(kThreads, true);
     values.StopFlag.store(1);
     for (std::string_view control : {kKeyword, kSales, kOverall, kLow, kHigh, kCredit})
@@ -77,7 +68,7 @@ void harvest_button_click(Window& window, ProgramValues& values,
         message_box(captions().bad_price);
         return;
     }
-    if (window.text(kButton) == captions().collect)
+    if (window.text(kHarvestButton) == captions().collect)
         start_harvest(window, values, workers);
     else
         stop_harvest(window, values, workers);

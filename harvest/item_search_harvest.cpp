@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "harvest/answer_watch.h"
+#include "harvest/controls.h"
 #include "harvest/cut_between.h"
 #include "harvest/review_handover.h"
 #include "harvest/search_address.h"
@@ -16,10 +17,10 @@
 
 namespace {
 
-constexpr std::string_view kItemList = "超级列表框2";
-constexpr std::string_view kBuyerList = "超级列表框1";
-constexpr std::string_view kLabel = "标签8";
-constexpr std::string_view kMallOnly = "选择框1";
+constexpr std::string_view kItemList = controls::kItemList;
+constexpr std::string_view kBuyerList = controls::kCollectedBuyers;
+constexpr std::string_view kLabel = controls::kStatusLabel;
+constexpr std::string_view kMallOnly = controls::kMallOnly;
 constexpr int kCountPane = 5;
 constexpr int kPagePane = 7;
 

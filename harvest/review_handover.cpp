@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "harvest/controls.h"
 #include "harvest/text_extract.h"
 #include "runtime/convert.h"
 #include "runtime/stop.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-constexpr std::string_view kHandoverBuyers = "超级列表框1";
+constexpr std::string_view kHandoverBuyers = controls::kCollectedBuyers;
 constexpr std::string_view kBuyerMarker = "XXXXXXXXXX_!!";
 
 // Mall answers close with a paginator {"items":N,"lastPage":L,"page":P}; marketplace answers carry

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "harvest/answer_watch.h"
+#include "harvest/controls.h"
 #include "harvest/text_extract.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
@@ -12,6 +13,8 @@
 #include "web/http_request_object.h"
 
 namespace {
+
+using namespace controls;
 
 struct Messages {
     Text fetching = utf8_to_gbk("正在获取第");
@@ -180,7 +183,7 @@ Outcome marketplace_branch(HarvestContext& ctx, AnswerWatch& watch, HttpRequestO
 }  // namespace
 
 int claim_review_row(Window& window, ProgramValues& values) {
-    const int rows = window.row_count(kReviewUrlList);
+    const int rows = window.row_count(kUrlList);
     int cursor = values.ReviewCursor.load();
     do {
         if (cursor + 1 > rows) return -1;
@@ -201,7 +204,7 @@ void review_worker(HarvestContext& ctx) {
         const int c = claim_review_row(ctx.window, ctx.values);
         if (c < 0) break;
         if (ctx.sink != nullptr) ctx.sink->url_claimed(c);
-        const Text url = ctx.window.cell(kReviewUrlList, c, 0);
+        const Text url = ctx.window.cell(kUrlList, c, 0);
         ctx.window.set_text(kReviewUrlLabel,
                             messages().fetching + to_text(c + 1) + messages().url_content);
         const Text item_page = fetch(http, url);

@@ -7,14 +7,6 @@
 #include "harvest/harvest_context.h"
 #include "runtime/text.h"
 
-// Control names the harvest uses.
-inline constexpr const char* kReviewUrlList = "超级列表框2_URL";
-inline constexpr const char* kBuyerList = "超级列表框1_user";
-inline constexpr const char* kReviewUrlLabel = "标签7_url";
-inline constexpr const char* kReviewTotalLabel = "标签3_评论数量";
-inline constexpr const char* kReviewPageLabel = "标签_页数";
-inline constexpr const char* kBuyerCountLabel = "标签5_获取到的数量";
-
 // The item ID of an item address: the text between the first "id=" and the first "&" after it,
 // else the text after the last "id=". "id=" also matches inside longer names such as "skuId=".
 Text review_item_id(std::string_view url);

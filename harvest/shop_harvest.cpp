@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "harvest/address_normalise.h"
+#include "harvest/controls.h"
 #include "harvest/cut_between.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
@@ -13,9 +14,9 @@
 
 namespace {
 
-constexpr std::string_view kShopList = "列表框_店铺";
-constexpr std::string_view kPageList = "列表框_页面";
-constexpr std::string_view kUrlList = "超级列表框2_URL";
+constexpr std::string_view kShopList = controls::kShopBox;
+constexpr std::string_view kPageList = controls::kPageBox;
+constexpr std::string_view kUrlList = controls::kUrlList;
 constexpr int kCountPane = 5;
 
 // Written as the pages write them: P1 and I1 end their lines with CR, P2 spans three lines.

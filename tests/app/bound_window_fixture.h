@@ -21,6 +21,7 @@
 #include "app/window_operations.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
+#include "tests/support/control_names.h"
 
 // Lets the window handle its events until pred holds or the bound passes.
 template <class Pred>
@@ -102,5 +103,6 @@ inline Text gbk(const char* utf8) {
         if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1); \
         QApplication app(argc, argv);                                                   \
         testing::InitGoogleTest(&argc, argv);                                           \
+        fail_tests_on_unknown_controls();                                               \
         return RUN_ALL_TESTS();                                                         \
     }

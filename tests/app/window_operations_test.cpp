@@ -20,6 +20,7 @@
 #include "runtime/gbk.h"
 #include "runtime/services.h"
 #include "runtime/stop.h"
+#include "tests/support/control_names.h"
 #include "tests/support/memory_window.h"
 
 namespace {
@@ -223,7 +224,12 @@ TEST_F(WindowOperationsTest, StopIsCheckedOnTheWindowThreadJustBeforeRunning) {
     EXPECT_EQ(ops().text("标签8"), "");
 }
 
-TEST_F(WindowOperationsTest, UnknownNamesAndPanesAreIgnored) {
+std::atomic<int> unknown_names{0};
+
+TEST_F(WindowOperationsTest, UnknownNamesAreReportedAndIgnoredAsArePanesOutside) {
+    unknown_names = 0;
+    const UnknownControlHandler test_handler =
+        set_unknown_control_handler([](std::string_view) { ++unknown_names; });
     in_worker([&] {
         Window& w = ops();
         w.set_text("没有", "x");
@@ -253,6 +259,8 @@ TEST_F(WindowOperationsTest, UnknownNamesAndPanesAreIgnored) {
         EXPECT_EQ(w.text("超级列表框2"), "");
         EXPECT_FALSE(w.checked("编辑框1"));
     });
+    set_unknown_control_handler(test_handler);
+    EXPECT_EQ(unknown_names.load(), 15);  // each operation on "没有", none on a known name
     const Text before[] = {"线程", "1", "当前线程", "0", "采集数量", "0", "当前页数", "0", ""};
     for (int index : {-1, 9, 100, -100})
         ops().set_pane(index, "x");
@@ -371,6 +379,7 @@ TEST_F(WindowOperationsTest, ColumnCellsReadASliceAsCellByCellWould) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    fail_tests_on_unknown_controls();
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // listing needs no window
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "harvest/controls.h"
 #include "harvest/item_search_harvest.h"
 #include "harvest/review_harvest.h"
 #include "harvest/shop_harvest.h"
@@ -281,7 +282,8 @@ TEST_F(ReviewHandoverTest, ShopHarvestLandsItsLinksInTheUrlList) {
 
     values.ReviewRunFlag = 1;
     review_worker(ctx);
-    EXPECT_EQ(window.column(kBuyerList, 1), (Texts{"buyer700000", "buyer700001", "buyer700002"}));
+    EXPECT_EQ(window.column(controls::kBuyerList, 1),
+              (Texts{"buyer700000", "buyer700001", "buyer700002"}));
 }
 
 }  // namespace

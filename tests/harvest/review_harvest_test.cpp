@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <latch>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "harvest/controls.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
 #include "runtime/stop.h"
@@ -102,7 +105,7 @@ protected:
         Rows rows;
         for (const auto& u : urls)
             rows.push_back({u});
-        window.append_rows(kReviewUrlList, rows);
+        window.append_rows(controls::kUrlList, rows);
     }
     void run() {
         values.ReviewRunFlag = 1;
@@ -153,18 +156,20 @@ TEST_F(ReviewHarvest, MixedListRequestsEveryPageInOrder) {
     EXPECT_EQ(urls[10], summary_url(mall2));
     EXPECT_TRUE(is_mall_review_url(urls[11], mall2, 1, from, to));
 
-    EXPECT_EQ(window.rows(kBuyerList), numbered({"m1", "m2", "m3", "t1", "t2", "t3", "t4", "n1"}));
+    EXPECT_EQ(window.rows(controls::kBuyerList),
+              numbered({"m1", "m2", "m3", "t1", "t2", "t3", "t4", "n1"}));
     EXPECT_EQ(values.BuyerCounter.load(), 8);
     EXPECT_EQ(values.ReviewCursor.load(), 3);
     EXPECT_EQ(
-        window.writes_to(kReviewUrlLabel),
+        window.writes_to(controls::kReviewUrlLabel),
         (std::vector<Text>{utf8_to_gbk("正在获取第1个URL内容"), utf8_to_gbk("正在获取第2个URL内容"),
                            utf8_to_gbk("正在获取第3个URL内容")}));
-    EXPECT_EQ(window.writes_to(kReviewTotalLabel), (std::vector<Text>{"3", "4", "1"}));
-    EXPECT_EQ(window.writes_to(kReviewPageLabel),
+    EXPECT_EQ(window.writes_to(controls::kReviewTotalLabel), (std::vector<Text>{"3", "4", "1"}));
+    EXPECT_EQ(window.writes_to(controls::kReviewPageLabel),
               (std::vector<Text>{"1", "2", "1", "2", "3", "1"}));
     // After each mall item, after each marketplace page.
-    EXPECT_EQ(window.writes_to(kBuyerCountLabel), (std::vector<Text>{"3", "4", "6", "7", "8"}));
+    EXPECT_EQ(window.writes_to(controls::kBuyerCountLabel),
+              (std::vector<Text>{"3", "4", "6", "7", "8"}));
     EXPECT_EQ(titles(), std::vector<Text>(6, running));
     EXPECT_TRUE(sleeper.waits().empty());
     EXPECT_TRUE(boxes.empty());
@@ -176,7 +181,7 @@ TEST_F(ReviewHarvest, NumberingContinuesAcrossStartsAndClearedLists) {
     market.add_item(item("13", Kind::Mall, {{"h"}, {"i"}}));
     add_urls({item("11", Kind::Marketplace, {}).url(), item("12", Kind::Mall, {}).url()});
     run();
-    ASSERT_EQ(window.rows(kBuyerList), numbered({"a", "b", "c", "d", "e", "f", "g"}));
+    ASSERT_EQ(window.rows(controls::kBuyerList), numbered({"a", "b", "c", "d", "e", "f", "g"}));
 
     // A start with nothing new to take ends at once.
     market.clear_urls();
@@ -186,10 +191,10 @@ TEST_F(ReviewHarvest, NumberingContinuesAcrossStartsAndClearedLists) {
 
     // The user clears the buyer list and adds a row: numbers go on from 8, the old rows are not
     // taken again.
-    window.clear_rows(kBuyerList);
+    window.clear_rows(controls::kBuyerList);
     add_urls({item("13", Kind::Mall, {}).url()});
     run();
-    EXPECT_EQ(window.rows(kBuyerList), numbered({"h", "i"}, 8));
+    EXPECT_EQ(window.rows(controls::kBuyerList), numbered({"h", "i"}, 8));
     EXPECT_EQ(market.urls().front(), item("13", Kind::Mall, {}).url());
     EXPECT_EQ(values.BuyerCounter.load(), 9);
 }
@@ -209,11 +214,11 @@ TEST_F(ReviewHarvest, DuplicatesDroppedWithinOneAnswerOnly) {
     for (const auto& c : cases) {
         MarketItem i = item(std::to_string(40 + n++), c.kind, c.pages);
         market.add_item(i);
-        window.clear_rows(kBuyerList);
+        window.clear_rows(controls::kBuyerList);
         const int first = values.BuyerCounter.load() + 1;
         add_urls({i.url()});
         run();
-        EXPECT_EQ(window.rows(kBuyerList), numbered(c.expected, first)) << i.id;
+        EXPECT_EQ(window.rows(controls::kBuyerList), numbered(c.expected, first)) << i.id;
     }
 }
 
@@ -245,7 +250,7 @@ TEST_F(ReviewHarvest, RetriesAnswersWithoutTheirPageMarker) {
         i.unmarked = c.unmarked;
         market.add_item(i);
         market.clear_urls();
-        window.clear_rows(kBuyerList);
+        window.clear_rows(controls::kBuyerList);
         const size_t titles_before = titles().size();
         const size_t waits_before = sleeper.waits().size();
         const int first = values.BuyerCounter.load() + 1;
@@ -260,7 +265,7 @@ TEST_F(ReviewHarvest, RetriesAnswersWithoutTheirPageMarker) {
                   expected_titles);
         const auto all_waits = sleeper.waits();
         EXPECT_EQ(std::vector<int>(all_waits.begin() + waits_before, all_waits.end()), c.waits);
-        EXPECT_EQ(window.rows(kBuyerList), numbered({"a", "b"}, first));
+        EXPECT_EQ(window.rows(controls::kBuyerList), numbered({"a", "b"}, first));
 
         // Every retry asks for the same page again: item page, summary or counter, then the
         // review pages, page 1 as often as it was refused plus once, then page 2 likewise.
@@ -298,7 +303,7 @@ TEST_F(ReviewHarvest, PageLoopEndsOnThePageMarkers) {
     ASSERT_EQ(urls.size(), 6u);
     EXPECT_NE(urls[2].find("currentPage=1&"), std::string::npos);
     EXPECT_EQ(urls[5], marketplace_review_url("562", "62", 1));
-    EXPECT_EQ(window.rows(kBuyerList), numbered({"a"}));
+    EXPECT_EQ(window.rows(controls::kBuyerList), numbered({"a"}));
 }
 
 TEST_F(ReviewHarvest, MissingFieldsLeaveEmptyParameters) {
@@ -316,7 +321,7 @@ TEST_F(ReviewHarvest, MissingFieldsLeaveEmptyParameters) {
               "1431775557951_177&callback=jsonp178");
     EXPECT_NE(urls[2].find("itemId=71&spuId=&sellerId=&order=3"), std::string::npos);
     EXPECT_EQ(urls[5], marketplace_review_url("", "72", 1));
-    EXPECT_EQ(window.rows(kBuyerList), numbered({"a", "b"}));
+    EXPECT_EQ(window.rows(controls::kBuyerList), numbered({"a", "b"}));
 }
 
 TEST_F(ReviewHarvest, ItemPageNamingNeitherHostIsSkipped) {
@@ -333,8 +338,9 @@ TEST_F(ReviewHarvest, ItemPageNamingNeitherHostIsSkipped) {
     EXPECT_EQ(urls[0], plain.url());
     EXPECT_EQ(urls[1], "http://item.taobao.test/item.htm?id=999");
     EXPECT_EQ(urls[2], shop.url());
-    EXPECT_EQ(window.rows(kBuyerList), numbered({"b"}));
-    EXPECT_EQ(window.writes_to(kReviewUrlLabel).back(), utf8_to_gbk("正在获取第4个URL内容"));
+    EXPECT_EQ(window.rows(controls::kBuyerList), numbered({"b"}));
+    EXPECT_EQ(window.writes_to(controls::kReviewUrlLabel).back(),
+              utf8_to_gbk("正在获取第4个URL内容"));
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -357,8 +363,8 @@ TEST_F(ReviewHarvest, AddressWithoutItemIdEndsTheWorkerWithAMessage) {
         market.set_answer(c.url, c.page);
         // Each case as a fresh program: new lists, cursor at 0.
         market.clear_urls();
-        window.clear_rows(kReviewUrlList);
-        window.clear_rows(kBuyerList);
+        window.clear_rows(controls::kUrlList);
+        window.clear_rows(controls::kBuyerList);
         values.ReviewCursor = 0;
         boxes.clear();
         add_urls({before.url(), c.url, after.url()});
@@ -373,7 +379,7 @@ TEST_F(ReviewHarvest, AddressWithoutItemIdEndsTheWorkerWithAMessage) {
         ASSERT_FALSE(urls.empty());
         EXPECT_EQ(urls.back(), c.url);
         EXPECT_EQ(std::count(urls.begin(), urls.end(), after.url()), 0);
-        EXPECT_EQ(window.column(kBuyerList, 1), (std::vector<Text>{"a"}));
+        EXPECT_EQ(window.column(controls::kBuyerList, 1), (std::vector<Text>{"a"}));
     }
 }
 
@@ -450,7 +456,7 @@ TEST_F(ReviewHarvest, ThreeWorkersShareOneListWithoutTakingARowTwice) {
     EXPECT_EQ(values.BuyerCounter.load(), 90);
 
     // Every buyer once; numbers 1..90 in list order.
-    const Rows rows = window.rows(kBuyerList);
+    const Rows rows = window.rows(controls::kBuyerList);
     ASSERT_EQ(rows.size(), 90u);
     std::multiset<std::string> got;
     for (size_t r = 0; r < rows.size(); ++r) {
@@ -477,6 +483,47 @@ TEST_F(ReviewHarvest, StoppedRunLeavesAnEndlessRetry) {
     const auto urls = market.urls();
     EXPECT_EQ(std::count(urls.begin(), urls.end(), item("78", Kind::Mall, {}).url()), 0);
     EXPECT_EQ(values.ReviewCursor.load(), 1);
+}
+
+// The claim itself, without window round trips to space the workers out: eight threads released at
+// once take rows until none is left. A claim that reads the cursor and writes it back in two steps
+// hands some row to two threads within a few rounds.
+TEST(ReviewRowClaim, EightThreadsTakeEachOfTwentyThousandRowsExactlyOnce) {
+    constexpr int kRows = 20000;
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 200;
+    MemoryWindow window;
+    window.append_rows(controls::kUrlList, std::vector<std::vector<Text>>(kRows, {"u"}));
+    for (int round = 0; round < kRounds; ++round) {
+        ProgramValues values;
+        std::vector<std::atomic<int>> taken(kRows);
+        std::atomic<int> out_of_range{0};
+        std::latch start(kThreads);
+        {
+            std::vector<std::jthread> threads;
+            for (int t = 0; t < kThreads; ++t)
+                threads.emplace_back([&] {
+                    start.arrive_and_wait();
+                    for (int row = claim_review_row(window, values); row >= 0;
+                         row = claim_review_row(window, values)) {
+                        if (row >= kRows) {
+                            ++out_of_range;
+                            break;
+                        }
+                        taken[static_cast<size_t>(row)].fetch_add(1);
+                    }
+                });
+        }
+        int twice = 0, never = 0;
+        for (const auto& count : taken) {
+            twice += count.load() > 1;
+            never += count.load() == 0;
+        }
+        ASSERT_EQ(twice, 0) << "rows taken more than once in round " << round;
+        ASSERT_EQ(never, 0) << "rows never taken in round " << round;
+        ASSERT_EQ(out_of_range.load(), 0) << "round " << round;
+        ASSERT_EQ(values.ReviewCursor.load(), kRows) << "round " << round;
+    }
 }
 
 }  // namespace

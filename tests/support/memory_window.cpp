@@ -1,8 +1,22 @@
 #include "tests/support/memory_window.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "harvest/controls.h"
 #include "runtime/stop.h"
 
 namespace {
+
+// The test window knows the real window's controls: a name the window lacks fails the test
+// program at once, in every build, instead of making a feature quietly do nothing.
+void require_known(std::string_view control) {
+    if (find_control(control)) return;
+    std::fprintf(stderr, "MemoryWindow: unknown control name \"%.*s\"\n",
+                 static_cast<int>(control.size()), control.data());
+    std::abort();
+}
+
 template <class Map>
 auto& slot(Map& map, std::string_view key) {
     auto it = map.find(key);
@@ -18,6 +32,7 @@ bool MemoryWindow::dropped() const {
 }
 
 Text MemoryWindow::text(std::string_view control) {
+    require_known(control);
     if (dropped()) return {};
     std::lock_guard lock(mutex_);
     auto it = texts_.find(control);
@@ -25,6 +40,7 @@ Text MemoryWindow::text(std::string_view control) {
 }
 
 void MemoryWindow::set_text(std::string_view control, const Text& text) {
+    require_known(control);
     if (dropped()) return;
     std::lock_guard lock(mutex_);
     slot(texts_, control) = text;
@@ -32,12 +48,14 @@ void MemoryWindow::set_text(std::string_view control, const Text& text) {
 }
 
 void MemoryWindow::set_enabled(std::string_view control, bool enabled) {
+    require_known(control);
     if (dropped()) return;
     std::lock_guard lock(mutex_);
     slot(enabled_, control) = enabled;
 }
 
 bool MemoryWindow::checked(std::string_view control) {
+    require_known(control);
     if (dropped()) return false;
     std::lock_guard lock(mutex_);
     auto it = checked_.find(control);
@@ -45,6 +63,7 @@ bool MemoryWindow::checked(std::string_view control) {
 }
 
 int MemoryWindow::selection(std::string_view control) {
+    require_known(control);
     if (dropped()) return 0;
     std::lock_guard lock(mutex_);
     auto it = selection_.find(control);
@@ -52,12 +71,14 @@ int MemoryWindow::selection(std::string_view control) {
 }
 
 int MemoryWindow::row_count(std::string_view list) {
+    require_known(list);
     if (dropped()) return 0;
     std::lock_guard lock(mutex_);
     return static_cast<int>(slot(lists_, list).size());
 }
 
 int MemoryWindow::append_row(std::string_view list, const Text& first_cell) {
+    require_known(list);
     if (dropped()) return -1;
     std::lock_guard lock(mutex_);
     auto& rows = slot(lists_, list);
@@ -66,6 +87,7 @@ int MemoryWindow::append_row(std::string_view list, const Text& first_cell) {
 }
 
 void MemoryWindow::append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) {
+    require_known(list);
     if (dropped()) return;
     std::lock_guard lock(mutex_);
     auto& target = slot(lists_, list);
@@ -73,6 +95,7 @@ void MemoryWindow::append_rows(std::string_view list, const std::vector<std::vec
 }
 
 void MemoryWindow::set_cell(std::string_view list, int row, int column, const Text& text) {
+    require_known(list);
     if (dropped() || row < 0 || column < 0) return;
     std::lock_guard lock(mutex_);
     auto& rows = slot(lists_, list);
@@ -83,6 +106,7 @@ void MemoryWindow::set_cell(std::string_view list, int row, int column, const Te
 }
 
 Text MemoryWindow::cell(std::string_view list, int row, int column) {
+    require_known(list);
     if (dropped() || row < 0 || column < 0) return {};
     std::lock_guard lock(mutex_);
     auto& rows = slot(lists_, list);
@@ -92,18 +116,21 @@ Text MemoryWindow::cell(std::string_view list, int row, int column) {
 }
 
 void MemoryWindow::clear_rows(std::string_view list) {
+    require_known(list);
     if (dropped()) return;
     std::lock_guard lock(mutex_);
     slot(lists_, list).clear();
 }
 
 int MemoryWindow::item_count(std::string_view list_box) {
+    require_known(list_box);
     if (dropped()) return 0;
     std::lock_guard lock(mutex_);
     return static_cast<int>(slot(list_boxes_, list_box).size());
 }
 
 Text MemoryWindow::item(std::string_view list_box, int index) {
+    require_known(list_box);
     if (dropped() || index < 0) return {};
     std::lock_guard lock(mutex_);
     auto& items = slot(list_boxes_, list_box);
@@ -111,12 +138,14 @@ Text MemoryWindow::item(std::string_view list_box, int index) {
 }
 
 void MemoryWindow::add_item(std::string_view list_box, const Text& text) {
+    require_known(list_box);
     if (dropped()) return;
     std::lock_guard lock(mutex_);
     slot(list_boxes_, list_box).push_back(text);
 }
 
 void MemoryWindow::clear_items(std::string_view list_box) {
+    require_known(list_box);
     if (dropped()) return;
     std::lock_guard lock(mutex_);
     slot(list_boxes_, list_box).clear();
@@ -143,16 +172,19 @@ void MemoryWindow::show_login_page(const std::string& address) {
 }
 
 void MemoryWindow::set_checked(std::string_view control, bool checked) {
+    require_known(control);
     std::lock_guard lock(mutex_);
     slot(checked_, control) = checked;
 }
 
 void MemoryWindow::set_selection(std::string_view control, int index) {
+    require_known(control);
     std::lock_guard lock(mutex_);
     slot(selection_, control) = index;
 }
 
 bool MemoryWindow::enabled(std::string_view control) {
+    require_known(control);
     std::lock_guard lock(mutex_);
     auto it = enabled_.find(control);
     return it == enabled_.end() || it->second;
@@ -169,11 +201,13 @@ Text MemoryWindow::title() {
 }
 
 std::vector<std::vector<Text>> MemoryWindow::rows(std::string_view list) {
+    require_known(list);
     std::lock_guard lock(mutex_);
     return slot(lists_, list);
 }
 
 std::vector<Text> MemoryWindow::column(std::string_view list, int column) {
+    require_known(list);
     std::lock_guard lock(mutex_);
     std::vector<Text> out;
     for (const auto& row : slot(lists_, list))
@@ -182,6 +216,7 @@ std::vector<Text> MemoryWindow::column(std::string_view list, int column) {
 }
 
 std::vector<Text> MemoryWindow::items(std::string_view list_box) {
+    require_known(list_box);
     std::lock_guard lock(mutex_);
     return slot(list_boxes_, list_box);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A window held in memory for harvest tests without a display. It keeps every control's state,
-// logs every write in order, and like the real window drops the operations of a stopped run.
+// logs every write in order, and like the real window drops the operations of a stopped run. A
+// control name the window does not have ends the test program at once.
 #include <map>
 #include <mutex>
 #include <string>

@@ -2,7 +2,6 @@
 // Everything program-wide that the window's operations share: the harvest values, the host
 // settings, the output file and the run machinery.
 #include <filesystem>
-#include <functional>
 #include <memory>
 
 #include "app/feedback.h"
@@ -12,20 +11,7 @@
 #include "harvest/program_values.h"
 #include "web/host_settings.h"
 
-class Window;
 class ResultsRecorder;
-
-// Where the harvest code plugs in. Empty entries leave their buttons without work to start.
-struct HarvestHooks {
-    // The whole click of 按钮_采集 (input checks, search parameters, captions, then
-    // start_harvest_worker / stop_harvest_worker). Empty: a plain start/stop toggle.
-    std::function<void(Window& window, AppState& state)> harvest_click;
-    HarvestEntry item_harvest;     // keyword search, 组合框1 = 0
-    HarvestEntry shop_harvest;     // shop items, 组合框1 != 0
-    ReviewHarvest review_harvest;  // one per review worker, 按钮3_批量获取
-    Page3Task page3_task;          // one per row of 超级列表框, 按钮5
-    int page3_time_limit_ms = 60000;
-};
 
 struct AppState {
     ProgramValues values;
@@ -39,6 +25,5 @@ struct AppState {
     ThreadPool pool;
     FileDialog file_dialog;         // 通用对话框1
     FeedbackRaiser raise_feedback;  // 标签15's feedback event; set when the window is bound
-    HarvestHooks hooks;
     std::shared_ptr<ResultsRecorder> results;  // the results store's writer; none keeps no rows
 };

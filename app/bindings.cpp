@@ -8,13 +8,15 @@
 
 #include "app/app_state.h"
 #include "app/feedback.h"
+#include "app/harvest_entries.h"
 #include "app/list_files.h"
 #include "app/main_window.h"
+#include "app/member_id_run.h"
 #include "app/page1_buttons.h"
-#include "app/page3_run.h"
 #include "app/window_operations.h"
 #include "app/workers.h"
 #include "harvest/controls.h"
+#include "harvest/harvest_button.h"
 
 namespace {
 
@@ -35,15 +37,24 @@ void on_click(MainWindow& main, std::string_view name, std::function<void()> act
 
 }  // namespace
 
-void bind_actions(MainWindow& main, AppState& state) {
+void bind_actions(MainWindow& main, AppState& state, const HarvestEntries& entries) {
     Window& window = main.operations();
     state.file_dialog.set_parent(&main);
 
-    // The hooks are read at each click, so harvest code plugged in later takes effect.
-    on_click(main, controls::kHarvestButton,
-             [&window, &state] { harvest_button_clicked(window, state); });
+    // The harvest button checks its inputs and flips its caption; its worker runs the entry of the
+    // chosen mode.
+    HarvestWorkerControl harvest_workers;
+    harvest_workers.start = [&window, &state, &entries](HarvestMode mode) {
+        return start_harvest_worker(
+            window, state,
+            mode == HarvestMode::item_search ? entries.item_search : entries.shop_items);
+    };
+    harvest_workers.stop = [&state] { stop_harvest_worker(state); };
+    on_click(main, controls::kHarvestButton, [&window, &state, harvest_workers] {
+        harvest_button_click(window, state.values, harvest_workers);
+    });
     on_click(main, controls::kReviewButton,
-             [&window, &state] { start_review_worker(window, state, state.hooks.review_harvest); });
+             [&window, &state, &entries] { start_review_worker(window, state, entries.review); });
     on_click(main, controls::kImportUrlsButton,
              [&window, &state] { ImportUrls(window, state.file_dialog); });
     on_click(main, controls::kExportBuyersButton,
@@ -57,9 +68,8 @@ void bind_actions(MainWindow& main, AppState& state) {
     on_click(main, controls::kAddUrlsButton, [&window] { AddItemUrls(window); });
     on_click(main, controls::kExportCollectedButton,
              [&window, &state] { ExportCollectedBuyers(window, state.file_dialog); });
-    install_page3_run(state);
-    on_click(main, controls::kMemberIdButton, [&window, &state] {
-        start_page3_run(window, state, state.hooks.page3_task, state.hooks.page3_time_limit_ms);
+    on_click(main, controls::kMemberIdButton, [&window, &state, &entries] {
+        start_member_id_run(window, state, entries.member_id, entries.member_id_time_limit_ms);
     });
 
     QObject* progress = main.control(controls::kProgressLabel);

@@ -3,5 +3,7 @@
 // list import and export, the page-3 run).
 class MainWindow;
 struct AppState;
+struct HarvestEntries;
 
-void bind_actions(MainWindow& window, AppState& state);
+// The entries must outlive the window.
+void bind_actions(MainWindow& window, AppState& state, const HarvestEntries& entries);

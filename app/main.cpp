@@ -4,13 +4,13 @@
 
 #include "app/app_state.h"
 #include "app/bindings.h"
-#include "app/harvest_wiring.h"
+#include "app/harvest_entries.h"
 #include "app/login_page.h"
 #include "app/main_window.h"
 #include "app/results_recorder.h"
 #include "app/results_restore.h"
-#include "app/window_operations.h"
 #include "app/startup.h"
+#include "app/window_operations.h"
 #include "runtime/gbk.h"
 #include "runtime/program_paths.h"
 #include "runtime/services.h"
@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     register_window_services(window);
     if (!settings_ok) message_box(utf8_to_gbk(settings_error));
     end_on_close(window);
-    plug_harvests(state);
-    bind_actions(window, state);
+    const HarvestEntries harvests = program_harvests();
+    bind_actions(window, state, harvests);
     // Store messages wait for the message loop, so no harvest thread waits for the user.
     state.results = open_results(state.OutputPath.parent_path(), store_options_from_environment(),
                                  [&app](const std::string& message) {

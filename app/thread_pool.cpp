@@ -43,14 +43,24 @@ struct TaskDone {
     bool done = false;
 };
 
+// The one thread the program ever abandons: a task past its time limit. Its stop token is set, so
+// its transfers abort and the window drops what it still sends; it ends on its own, holding what
+// it uses.
+void abandon_overrunning_task(std::stop_source& stop, std::thread& task_thread) {
+    stop.request_stop();
+    task_thread.detach();
+}
+
 void run_limited(const std::shared_ptr<Run>& run, int value) {
     auto done = std::make_shared<TaskDone>();
     std::stop_source stop;
     std::thread task_thread;
     try {
         task_thread = std::thread([task = run->task, value, done, token = stop.get_token()] {
-            set_current_stop_token(token);
-            task(value);
+            {
+                const StopScope scope(token);
+                task(value);
+            }
             {
                 std::lock_guard lock(done->mutex);
                 done->done = true;
@@ -70,8 +80,7 @@ void run_limited(const std::shared_ptr<Run>& run, int value) {
     if (finished) {
         task_thread.join();
     } else {
-        stop.request_stop();
-        task_thread.detach();
+        abandon_overrunning_task(stop, task_thread);
         if (run->on_overrun) run->on_overrun(value);
     }
 }
@@ -101,15 +110,48 @@ void pool_worker(std::shared_ptr<Run> run) {
 
 }  // namespace
 
+// Workers of an ended run that were still busy when it ended; joined once they have all left.
+struct Leftover {
+    std::shared_ptr<Run> run;
+    std::vector<std::thread> threads;
+};
+
 struct ThreadPool::Shared {
     std::mutex mutex;
     std::shared_ptr<Run> run;  // null while idle
     std::vector<std::thread> threads;
+    std::vector<Leftover> leftovers;
     std::shared_ptr<std::atomic<int>> live = std::make_shared<std::atomic<int>>(0);
 
     bool destroy(long long wait_ms);
-    ~Shared() { destroy(1); }
+    void join_leftovers(bool wait);
+    ~Shared() {
+        destroy(1);
+        join_leftovers(true);
+    }
 };
+
+void ThreadPool::Shared::join_leftovers(bool wait) {
+    std::vector<Leftover> ready;
+    {
+        std::lock_guard lock(mutex);
+        for (auto it = leftovers.begin(); it != leftovers.end();) {
+            if (wait || it->run->live.load() == 0) {
+                ready.push_back(std::move(*it));
+                it = leftovers.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (Leftover& leftover : ready)
+        for (std::thread& thread : leftover.threads) {
+            if (thread.get_id() == std::this_thread::get_id())
+                thread.detach();  // the pool's last owner went on this very worker: it is leaving
+            else
+                thread.join();
+        }
+}
 
 bool ThreadPool::Shared::destroy(long long wait_ms) {
     std::shared_ptr<Run> ending;
@@ -142,18 +184,22 @@ bool ThreadPool::Shared::destroy(long long wait_ms) {
         wait_pumping(std::min<long long>(left, 5));  // the window stays responsive meanwhile
     }
     const bool all_left = ending->live.load() == self;
-    for (auto& thread : ending_threads) {
-        if (all_left && thread.get_id() != std::this_thread::get_id())
+    if (all_left && self == 0) {
+        for (auto& thread : ending_threads)
             thread.join();
-        else
-            thread.detach();  // still busy: it leaves on its own, holding its run
+    } else {
+        // Still busy (or this is one of them): kept, and joined once they have left.
+        std::lock_guard lock(mutex);
+        leftovers.push_back({ending, std::move(ending_threads)});
     }
+    join_leftovers(false);
     return true;
 }
 
 ThreadPool::ThreadPool() : shared_(std::make_shared<Shared>()) {}
 
 bool ThreadPool::Create(int workers, Task task, int time_limit_ms, Task on_overrun) {
+    shared_->join_leftovers(false);
     std::lock_guard lock(shared_->mutex);
     if (shared_->run) return false;
     workers = std::max(workers, 1);

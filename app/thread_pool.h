@@ -2,7 +2,8 @@
 // The pool of the page-3 run: N workers take posted values from a queue and run the task for each.
 // A task with a time limit runs on a thread of its own; when it overruns, it is abandoned rather
 // than killed: its stop token is set (so its network transfers abort and its reports are dropped)
-// and its thread is left to finish on its own.
+// and its thread is left to finish on its own, the only thread the program abandons. The pool owns
+// its workers: those still busy when a run ends are joined once they have left.
 //
 // Copies share one pool state; the last copy to go stops a running pool, waiting 1 ms.
 #include <functional>

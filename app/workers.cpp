@@ -2,97 +2,112 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <system_error>
 #include <thread>
 
 #include "app/app_state.h"
 #include "harvest/controls.h"
-#include "harvest/review_harvest.h"
-#include "harvest/window.h"
-#include "runtime/gbk.h"
 #include "runtime/services.h"
 #include "runtime/stop.h"
 
-namespace {
+WorkerHandleTable::WorkerHandleTable() = default;
 
-constexpr std::string_view kHarvestButton = controls::kHarvestButton;
-constexpr std::string_view kModeBox = controls::kMode;
-constexpr std::string_view kUrlList = controls::kUrlList;
-
-const Text& caption_collect() {
-    static const Text text = utf8_to_gbk("采集");
-    return text;
+WorkerHandleTable::~WorkerHandleTable() {
+    std::vector<Worker> workers;
+    {
+        std::lock_guard lock(mutex_);
+        workers.swap(workers_);
+    }
+    for (Worker& worker : workers)
+        worker.run->stop.request_stop();
+    for (Worker& worker : workers)
+        worker.thread.join();
 }
 
-const Text& caption_stop() {
-    static const Text text = utf8_to_gbk("停止");
-    return text;
-}
-
-}  // namespace
-
-void WorkerHandleTable::Shared::release(int slot, std::uint64_t id) {
+void WorkerHandleTable::release(int slot, std::uint64_t id) {
     if (slot < 0) return;
-    std::lock_guard lock(mutex);
-    auto& held = runs[static_cast<size_t>(slot)];
+    std::lock_guard lock(mutex_);
+    auto& held = runs_[static_cast<size_t>(slot)];
     if (held && held->id == id) held.reset();
 }
 
-bool WorkerHandleTable::launch(int slot, std::function<void()> body) {
-    auto run = std::make_shared<Run>();
+void WorkerHandleTable::join_finished() {
+    std::vector<Worker> done;
     {
-        std::lock_guard lock(shared_->mutex);
-        run->id = shared_->next_id++;
-        if (slot >= 0) shared_->runs[static_cast<size_t>(slot)] = run;
+        std::lock_guard lock(mutex_);
+        const auto finished = std::partition(workers_.begin(), workers_.end(), [](const Worker& w) {
+            return !w.run->finished.load();
+        });
+        std::move(finished, workers_.end(), std::back_inserter(done));
+        workers_.erase(finished, workers_.end());
     }
-    shared_->live.fetch_add(1);
+    for (Worker& worker : done)
+        worker.thread.join();  // past its last step already
+}
+
+bool WorkerHandleTable::launch(int slot, std::function<void()> body, std::stop_source stop) {
+    join_finished();
+    auto run = std::make_shared<Run>();
+    run->stop = std::move(stop);
+    {
+        std::lock_guard lock(mutex_);
+        run->id = next_id_++;
+        if (slot >= 0) runs_[static_cast<size_t>(slot)] = run;
+    }
+    live_.fetch_add(1);
     try {
-        std::thread([shared = shared_, slot, run, body = std::move(body)] {
-            set_current_stop_token(run->stop.get_token());
-            body();
-            shared->release(slot, run->id);
-            shared->live.fetch_sub(1);
-        }).detach();
+        std::thread thread([this, slot, run, body = std::move(body)] {
+            {
+                const StopScope scope(run->stop.get_token());
+                body();
+            }
+            release(slot, run->id);
+            live_.fetch_sub(1);
+            run->finished.store(true);
+        });
+        std::lock_guard lock(mutex_);
+        workers_.push_back({run, std::move(thread)});
     } catch (const std::system_error&) {
-        shared_->release(slot, run->id);
-        shared_->live.fetch_sub(1);
+        release(slot, run->id);
+        live_.fetch_sub(1);
         return false;
     }
     return true;
 }
 
-bool WorkerHandleTable::start(int slot, std::function<void()> body) {
+bool WorkerHandleTable::start(int slot, std::function<void()> body, std::stop_source stop) {
     if (slot < 0 || slot >= kSlots) return false;
-    return launch(slot, std::move(body));
+    return launch(slot, std::move(body), std::move(stop));
 }
 
 bool WorkerHandleTable::start_unslotted(std::function<void()> body) {
-    return launch(-1, std::move(body));
+    return launch(-1, std::move(body), {});
 }
 
 void WorkerHandleTable::stop(int slot) {
     if (slot < 0 || slot >= kSlots) return;
     std::shared_ptr<Run> run;
     {
-        std::lock_guard lock(shared_->mutex);
-        run = std::move(shared_->runs[static_cast<size_t>(slot)]);
+        std::lock_guard lock(mutex_);
+        run = std::move(runs_[static_cast<size_t>(slot)]);
     }
     if (run) run->stop.request_stop();
 }
 
 bool WorkerHandleTable::occupied(int slot) const {
     if (slot < 0 || slot >= kSlots) return false;
-    std::lock_guard lock(shared_->mutex);
-    return shared_->runs[static_cast<size_t>(slot)] != nullptr;
+    std::lock_guard lock(mutex_);
+    return runs_[static_cast<size_t>(slot)] != nullptr;
 }
 
 int WorkerHandleTable::live() const {
-    return shared_->live.load();
+    return live_.load();
 }
 
 bool WorkerHandleTable::wait_idle(long long ms) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (shared_->live.load() > 0) {
+    while (live_.load() > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
                               .count();
@@ -102,11 +117,12 @@ bool WorkerHandleTable::wait_idle(long long ms) const {
     return true;
 }
 
-bool start_harvest_worker(Window& window, AppState& state, HarvestEntry entry) {
+bool start_harvest_worker(Window& window, AppState& state, const HarvestEntry& entry) {
     state.values.StopFlag.store(0);
     if (!entry) return false;
+    // The run's stop signal is the one StopFlag reads.
     return state.WorkerHandles.start(
-        0, [&window, &state, entry = std::move(entry)] { entry(window, state); });
+        0, [&window, &state, entry] { entry(window, state); }, state.values.StopFlag.source());
 }
 
 void stop_harvest_worker(AppState& state) {
@@ -115,39 +131,8 @@ void stop_harvest_worker(AppState& state) {
         state.WorkerHandles.stop(slot);
 }
 
-void harvest_button_clicked(Window& window, AppState& state) {
-    if (state.hooks.harvest_click) {
-        state.hooks.harvest_click(window, state);
-        return;
-    }
-    if (window.text(kHarvestButton) == caption_collect()) {
-        const HarvestEntry& entry =
-            window.selection(kModeBox) == 0 ? state.hooks.item_harvest : state.hooks.shop_harvest;
-        start_harvest_worker(window, state, entry);
-        window.set_text(kHarvestButton, caption_stop());
-    } else {
-        window.set_text(kHarvestButton, caption_collect());
-        stop_harvest_worker(state);
-    }
-}
-
-namespace {
-
-void review_worker(Window& window, AppState& state, const ReviewHarvest& harvest) {
-    ReviewRowHarvest row_harvest = harvest(window, state);
-    if (!row_harvest) return;
-    while (state.values.ReviewRunFlag.load() != 0) {
-        const int claimed = claim_review_row(window, state.values);
-        if (claimed < 0) return;
-        if (!row_harvest(window.cell(kUrlList, claimed, 0), claimed)) return;
-    }
-}
-
-}  // namespace
-
-bool start_review_worker(Window& window, AppState& state, ReviewHarvest harvest) {
+bool start_review_worker(Window& window, AppState& state, const HarvestEntry& entry) {
     state.values.ReviewRunFlag.store(1);
-    if (!harvest) return false;
-    return state.WorkerHandles.start_unslotted(
-        [&window, &state, harvest = std::move(harvest)] { review_worker(window, state, harvest); });
+    if (!entry) return false;
+    return state.WorkerHandles.start_unslotted([&window, &state, entry] { entry(window, state); });
 }

@@ -10,21 +10,31 @@
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <thread>
+#include <vector>
 
 #include "runtime/text.h"
 
 class Window;
 struct AppState;
 
-// Five worker slots: slot 0 holds the item/shop harvest run; a stop covers slots 0, 1 and 2.
+// Five worker slots: slot 0 holds the item/shop harvest run; a stop covers slots 0, 1 and 2. The
+// table owns every worker thread it starts: a finished one is joined at the next start, and the
+// table's end stops the runs still going and joins them.
 class WorkerHandleTable {
 public:
     static constexpr int kSlots = 5;
 
-    // Runs body on a new thread holding the given slot (any previous run there is left to end on
-    // its own); body sees the run's stop token as its current one. A body that returns empties its
-    // slot unless a newer run took it. False when no thread could be started.
-    bool start(int slot, std::function<void()> body);
+    WorkerHandleTable();
+    ~WorkerHandleTable();
+    WorkerHandleTable(const WorkerHandleTable&) = delete;
+    WorkerHandleTable& operator=(const WorkerHandleTable&) = delete;
+
+    // Runs body on a new thread holding the given slot (a previous run there is left to end on
+    // its own); body sees the run's stop token as its current one, from `stop` when given. A body
+    // that returns empties its slot unless a newer run took it. False when no thread could be
+    // started.
+    bool start(int slot, std::function<void()> body, std::stop_source stop = {});
     // A thread that belongs to no slot (review workers), counted like the others.
     bool start_unslotted(std::function<void()> body);
     // Sets the stop token of the run in the slot, if any, and empties the slot. Returns at once.
@@ -40,40 +50,32 @@ private:
     struct Run {
         std::uint64_t id = 0;
         std::stop_source stop;
+        std::atomic<bool> finished{false};
     };
-    // Shared with the worker threads, which may outlive the table.
-    struct Shared {
-        std::mutex mutex;
-        std::array<std::shared_ptr<Run>, kSlots> runs;
-        std::uint64_t next_id = 1;
-        std::atomic<int> live{0};
-        void release(int slot, std::uint64_t id);
+    struct Worker {
+        std::shared_ptr<Run> run;
+        std::thread thread;
     };
-    bool launch(int slot, std::function<void()> body);
+    bool launch(int slot, std::function<void()> body, std::stop_source stop);
+    void release(int slot, std::uint64_t id);
+    void join_finished();
 
-    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    mutable std::mutex mutex_;
+    std::array<std::shared_ptr<Run>, kSlots> runs_;
+    std::uint64_t next_id_ = 1;
+    std::atomic<int> live_{0};
+    std::vector<Worker> workers_;
 };
 
-// What the 采集 button runs on its worker: the item search or the shop item harvest.
+// A harvest as a worker runs it, on the worker's thread.
 using HarvestEntry = std::function<void(Window& window, AppState& state)>;
 
-// One review worker's harvest of one claimed URL row; false ends the worker (for instance when the
-// item ID is missing).
-using ReviewRowHarvest = std::function<bool(const Text& url, int row)>;
-// Called once on each review worker's thread before its first row, so the worker's own objects (its
-// HTTP request object) live as long as the worker.
-using ReviewHarvest = std::function<ReviewRowHarvest(Window& window, AppState& state)>;
-
 // Thread side of a harvest start: StopFlag = 0, entry on a new worker in slot 0.
-bool start_harvest_worker(Window& window, AppState& state, HarvestEntry entry);
+bool start_harvest_worker(Window& window, AppState& state, const HarvestEntry& entry);
 // Thread side of a stop: StopFlag = 1 and the runs of slots 0, 1 and 2 stopped, without waiting.
 void stop_harvest_worker(AppState& state);
 
-// The click of 按钮_采集. The harvest code plugs its own handler (input checks, search parameters,
-// captions) into AppState::hooks.harvest_click; until then this is a plain start/stop toggle on the
-// button's caption that runs hooks.item_harvest, or hooks.shop_harvest when 组合框1 is not 0.
-void harvest_button_clicked(Window& window, AppState& state);
-
-// The click of 按钮3_批量获取: ReviewRunFlag = 1 and one more review worker. Each worker claims URL
-// rows one at a time (each row goes to exactly one worker) until the list is exhausted.
-bool start_review_worker(Window& window, AppState& state, ReviewHarvest harvest);
+// The click of 按钮3_批量获取: ReviewRunFlag = 1 and one more review worker running entry. Each
+// worker claims URL rows one at a time (each row goes to exactly one worker) until the list is
+// exhausted.
+bool start_review_worker(Window& window, AppState& state, const HarvestEntry& entry);

@@ -21,6 +21,7 @@
 #include "app/app_state.h"
 #include "app/bindings.h"
 #include "app/file_dialog.h"
+#include "app/harvest_entries.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "app/tab_control.h"
@@ -62,7 +63,8 @@ int main(int argc, char** argv) {
     AppState state;
     MainWindow window(state);
     register_window_services(window);
-    bind_actions(window, state);
+    const HarvestEntries harvests = program_harvests();
+    bind_actions(window, state, harvests);
     window.show();
     window.tabs()->set_current(2);  // the URL list is on screen and repaints
     QApplication::processEvents();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/results_recorder.h"
+#include "harvest/controls.h"
 #include "harvest/review_harvest.h"
 #include "store/sqlite_store.h"
 #include "tests/support/marketplace.h"
@@ -38,7 +39,7 @@ Outcome harvest(const std::vector<std::string>& urls, ResultsRecorder* recorder)
     std::vector<std::vector<Text>> rows;
     for (const auto& u : urls)
         rows.push_back({u});
-    window.append_rows(kReviewUrlList, rows);
+    window.append_rows(controls::kUrlList, rows);
 
     values.ReviewRunFlag = 1;
     const auto start = std::chrono::steady_clock::now();
@@ -53,7 +54,7 @@ Outcome harvest(const std::vector<std::string>& urls, ResultsRecorder* recorder)
     for (auto& t : threads)
         t.join();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return {elapsed.count(), window.row_count(kBuyerList)};
+    return {elapsed.count(), window.row_count(controls::kBuyerList)};
 }
 
 double size_mb(const fs::path& path) {

@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/bindings.h"
+#include "app/harvest_entries.h"
 #include "app/login_page.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -36,7 +37,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     MainWindow window(state,
                       [&state](QWidget* parent) { return create_login_page(parent, state.hosts); });
-    bind_actions(window, state);
+    const HarvestEntries harvests = program_harvests();
+    bind_actions(window, state, harvests);
     window.show();
     QDir().mkpath(directory);
 

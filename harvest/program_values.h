@@ -3,7 +3,9 @@
 // workers read them. Counters that several workers advance are atomic.
 #include <atomic>
 #include <filesystem>
+#include <mutex>
 
+#include "runtime/stop.h"
 #include "runtime/text.h"
 
 struct ProgramValues {
@@ -13,11 +15,12 @@ struct ProgramValues {
     int PageLimit = 0;
     int ThreadCount = 1;
     std::atomic<int> RunningUnits{0};
-    std::atomic<int> StopFlag{0};
+    StopSignal StopFlag;  // the item/shop harvest run's stop signal as a flag
     std::atomic<int> ReviewRunFlag{0};
     std::atomic<int> ReviewCursor{0};
     std::atomic<int> BuyerCounter{0};
     // Where answers of a shape the program does not know are saved: "reports" next to the output
     // file. Empty: "reports" in the data folder.
     std::filesystem::path ReportsFolder;
+    std::mutex BuyerListOrder;  // numbers taken and buyer rows added in one step
 };

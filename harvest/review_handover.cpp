@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "harvest/buyer_list.h"
 #include "harvest/controls.h"
 #include "harvest/text_extract.h"
 #include "runtime/convert.h"
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr std::string_view kHandoverBuyers = controls::kCollectedBuyers;
-constexpr std::string_view kBuyerMarker = "XXXXXXXXXX_!!";
 
 // Mall answers close with a paginator {"items":N,"lastPage":L,"page":P}; marketplace answers carry
 // "maxPage":M,"currentPageNum":P.
@@ -98,7 +98,7 @@ void ReviewHandover::admit(int index, const Text& address, std::atomic<bool>& ha
 }
 
 void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
-    set_current_stop_token(stop_);
+    const StopScope scope(stop_);
     {
         std::optional<HttpRequestObject> http;  // made once there is a page to fetch
         const AskRules rules = review_ask_rules(a->address);
@@ -128,26 +128,23 @@ void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
 }
 
 void ReviewHandover::list_buyers(const Address& a, const Text& url, int page, const Text& answer) {
-    const std::vector<Text> ids = unique_texts(extract_all_between(answer, kBuyerMarker, "-"));
-    if (ids.empty()) return;
-    std::lock_guard lock(rows_mutex_);
-    if (current_run_stopped()) return;
-    const int first = listed_ + 1;
-    listed_ += static_cast<int>(ids.size());
-    if (ctx_.sink != nullptr) {
-        const bool mall = &a.markers == &kMallMarkers;
-        Text item_id = extract_between(a.address, mall ? "itemId=" : "auctionNumId=", "&");
-        HarvestedPage record{
-            mall ? kMallReviewService : kMarketReviewService, url, page, answer, item_id, {}, {}};
-        for (size_t i = 0; i < ids.size(); ++i)
-            record.buyers.push_back({first + static_cast<int>(i), ids[i]});
-        ctx_.sink->page(record);
-    }
-    std::vector<std::vector<Text>> rows;
-    rows.reserve(ids.size());
-    for (size_t i = 0; i < ids.size(); ++i)
-        rows.push_back({to_text(first + static_cast<int>(i)), ids[i]});
-    ctx_.window.append_rows(kHandoverBuyers, rows);
+    ::list_buyers(ctx_.window, kHandoverBuyers, answer, rows_mutex_, listed_,
+                  [&](int first, const std::vector<Text>& ids) {
+                      if (ctx_.sink == nullptr) return;
+                      const bool mall = &a.markers == &kMallMarkers;
+                      Text item_id =
+                          extract_between(a.address, mall ? "itemId=" : "auctionNumId=", "&");
+                      HarvestedPage record{mall ? kMallReviewService : kMarketReviewService,
+                                           url,
+                                           page,
+                                           answer,
+                                           item_id,
+                                           {},
+                                           {}};
+                      for (size_t i = 0; i < ids.size(); ++i)
+                          record.buyers.push_back({first + static_cast<int>(i), ids[i]});
+                      ctx_.sink->page(record);
+                  });
 }
 
 void ReviewHandover::join_units() {

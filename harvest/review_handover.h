@@ -64,7 +64,7 @@ private:
     AnswerWatch& watch_;
     std::stop_token stop_;
     std::mutex rows_mutex_;  // numbers taken and rows added in one step, so rows stay in order
-    int listed_ = 0;
+    std::atomic<int> listed_{0};
     std::shared_ptr<Address> current_;
     std::vector<std::thread> units_;
 };

@@ -1,9 +1,9 @@
 #include "harvest/review_harvest.h"
 
-#include <mutex>
 #include <vector>
 
 #include "harvest/answer_watch.h"
+#include "harvest/buyer_list.h"
 #include "harvest/controls.h"
 #include "harvest/text_extract.h"
 #include "runtime/convert.h"
@@ -28,8 +28,6 @@ const Messages& messages() {
     return m;
 }
 
-const char* const kBuyerMarker = "XXXXXXXXXX_!!";
-
 enum class Outcome { NextRow, EndWorker };
 
 // One GET on the worker's request object; the answer is the body as GBK text, empty on failure.
@@ -52,28 +50,17 @@ struct ReviewSource {
     int page;
 };
 
-// Appends the buyer IDs of one review answer, duplicates within it dropped. The numbers are taken
-// and the rows added under one lock, so that across workers the list stays in number order. The
-// sink has them before the window does.
+// Lists the buyer IDs of one review answer; the sink has them before the window does.
 void collect_buyers(HarvestContext& ctx, const ReviewSource& source, const Text& answer) {
-    const std::vector<Text> ids = unique_texts(extract_all_between(answer, kBuyerMarker, "-"));
-    if (ids.empty()) return;
-    static std::mutex order;
-    std::lock_guard lock(order);
-    if (current_run_stopped()) return;  // the window would drop the rows; keep the numbers
-    const int first = ctx.values.BuyerCounter.fetch_add(static_cast<int>(ids.size())) + 1;
-    if (ctx.sink != nullptr) {
-        HarvestedPage record{source.service, source.url, source.page, answer,
-                             source.item_id, {},         {}};
-        for (size_t i = 0; i < ids.size(); ++i)
-            record.buyers.push_back({first + static_cast<int>(i), ids[i]});
-        ctx.sink->page(record);
-    }
-    std::vector<std::vector<Text>> rows;
-    rows.reserve(ids.size());
-    for (size_t i = 0; i < ids.size(); ++i)
-        rows.push_back({to_text(first + static_cast<int>(i)), ids[i]});
-    ctx.window.append_rows(kBuyerList, rows);
+    list_buyers(ctx.window, kBuyerList, answer, ctx.values.BuyerListOrder, ctx.values.BuyerCounter,
+                [&](int first, const std::vector<Text>& ids) {
+                    if (ctx.sink == nullptr) return;
+                    HarvestedPage record{source.service, source.url, source.page, answer,
+                                         source.item_id, {},         {}};
+                    for (size_t i = 0; i < ids.size(); ++i)
+                        record.buyers.push_back({first + static_cast<int>(i), ids[i]});
+                    ctx.sink->page(record);
+                });
 }
 
 void show_buyer_count(HarvestContext& ctx) {

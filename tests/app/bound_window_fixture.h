@@ -1,6 +1,6 @@
 #pragma once
-// The real window, offscreen, with its buttons bound, a recorded message box and helpers to click
-// buttons and let the window work while waiting.
+// The real window, offscreen, with its buttons bound to the test's own harvest entries, a recorded
+// message box and helpers to click buttons and let the window work while waiting.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -16,6 +16,7 @@
 
 #include "app/app_state.h"
 #include "app/bindings.h"
+#include "app/harvest_entries.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "app/window_operations.h"
@@ -50,7 +51,7 @@ protected:
             messages_.push_back(text);
             return 0;
         });
-        bind_actions(*window_, *state_);
+        bind_actions(*window_, *state_, entries_);
     }
 
     void TearDown() override {
@@ -64,6 +65,8 @@ protected:
     }
 
     AppState& state() { return *state_; }
+    // What the buttons start: nothing until a test puts its own harvests in.
+    HarvestEntries& entries() { return entries_; }
     MainWindow& window() { return *window_; }
     WindowOperations& ops() { return window_->operations(); }
 
@@ -87,6 +90,7 @@ protected:
     }
 
 private:
+    HarvestEntries entries_;
     std::unique_ptr<AppState> state_;
     std::unique_ptr<MainWindow> window_;
     std::mutex messages_mutex_;

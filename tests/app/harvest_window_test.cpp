@@ -1,5 +1,5 @@
-// The harvests end to end through the real window, offscreen: the buttons run the code that
-// plug_harvests puts in the hooks, and every marketplace host is reached through the loopback
+// The harvests end to end through the real window, offscreen: the buttons run the program's own
+// harvest entries, and every marketplace host is reached through the loopback
 // marketplace acting as the HTTP proxy.
 #include <QComboBox>
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/harvest_wiring.h"
+#include "app/harvest_entries.h"
 #include "harvest/harvest_context.h"
 #include "harvest/item_search_harvest.h"
 #include "harvest/review_harvest.h"
@@ -37,7 +37,7 @@ protected:
         ASSERT_TRUE(market.ok());
         BoundWindow::SetUp();
         state().hosts = Marketplace::hosts();
-        plug_harvests(state());
+        entries() = program_harvests();
     }
 
     MarketItem add_item(const std::string& id, MarketItem::Kind kind,
@@ -331,11 +331,10 @@ TEST_F(HarvestWindow, ItemHarvestOfThreePagesListsEveryItemWithItsAddresses) {
 
 TEST_F(HarvestWindow, ReviewHarvestOfAnImportedListWaitsOutTheThrottling) {
     // The real program pauses 6 minutes on throttling: the worker here runs on a sped-up clock.
-    state().hooks.review_harvest = [](Window& window, AppState& s) -> ReviewRowHarvest {
+    entries().review = [](Window& window, AppState& s) {
         ScaledSleeper sleeper(1000);
         HarvestContext ctx{window, s.values, s.hosts, sleeper};
         review_worker(ctx);
-        return {};
     };
     const MarketItem first = add_item("71", MarketItem::Kind::Mall, {{"m1", "m2"}, {"m3"}});
     MarketItem throttled;

@@ -14,6 +14,7 @@
 
 #include "app/file_dialog.h"
 #include "harvest/item_search_harvest.h"
+#include "harvest/review_harvest.h"
 #include "harvest/sleeper.h"
 #include "runtime/convert.h"
 #include "tests/app/bound_window_fixture.h"
@@ -238,20 +239,22 @@ TEST_F(Page1Buttons, UrlProcessingSkipsEmptyAddressesAndKeepsOrderAcrossBatches)
     }
 }
 
-// The review workers with a stand-in harvest that records each address it is given; the one of
+// The review workers with a stand-in harvest that records each address it claims; the one of
 // `hold` waits until released.
 class RefilledUrlList : public Page1Buttons {
 protected:
     void SetUp() override {
         Page1Buttons::SetUp();
-        state().hooks.review_harvest = [this](Window&, AppState&) -> ReviewRowHarvest {
-            return [this](const Text& url, int) {
+        // Claims its rows through the review harvest's own step, then records them.
+        entries().review = [this](Window& w, AppState& s) {
+            for (int row = claim_review_row(w, s.values); row >= 0;
+                 row = claim_review_row(w, s.values)) {
+                const Text url = w.cell(kUrls, row, 0);
                 std::unique_lock lock(mutex_);
                 seen_.push_back(url);
                 changed_.notify_all();
                 changed_.wait_for(lock, 10s, [&] { return url != hold_; });
-                return true;
-            };
+            }
         };
     }
     std::vector<Text> seen() {

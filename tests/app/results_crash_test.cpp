@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "app/gbk_list_model.h"
-#include "app/harvest_wiring.h"
+#include "app/harvest_entries.h"
 #include "app/results_recorder.h"
 #include "app/results_restore.h"
 #include "tests/app/bound_window_fixture.h"
@@ -85,7 +85,7 @@ protected:
         ASSERT_TRUE(market.ok());
         BoundWindow::SetUp();
         state().hosts = Marketplace::hosts();
-        plug_harvests(state());
+        entries() = program_harvests();
         // Every answer takes a moment, so the kill finds the harvest under way.
         market.set_before_answer([](const std::string&) { std::this_thread::sleep_for(15ms); });
     }
@@ -280,7 +280,7 @@ TEST_F(ResultsCrashChild, DISABLED_Harvest) {
     const char* dir = std::getenv("ZEMBRA_CRASH_FOLDER");
     ASSERT_TRUE(mode != nullptr && dir != nullptr);
     state().hosts = Marketplace::hosts();
-    plug_harvests(state());
+    entries() = program_harvests();
     state().results = open_results(
         dir, {}, [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
     const int report = ::open((fs::path(dir) / "shown.txt").c_str(),

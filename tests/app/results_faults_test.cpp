@@ -6,7 +6,7 @@
 #include <fstream>
 #include <set>
 
-#include "app/harvest_wiring.h"
+#include "app/harvest_entries.h"
 #include "app/results_recorder.h"
 #include "store/sqlite_store.h"
 #include "tests/app/bound_window_fixture.h"
@@ -27,7 +27,7 @@ protected:
         ASSERT_TRUE(market.ok());
         BoundWindow::SetUp();
         state().hosts = Marketplace::hosts();
-        plug_harvests(state());
+        entries() = program_harvests();
         std::vector<std::vector<Text>> rows;
         for (int i = 0; i < 12; ++i) {
             MarketItem item;

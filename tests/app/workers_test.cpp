@@ -11,11 +11,14 @@
 #include <set>
 
 #include "app/feedback.h"
+#include "app/member_id_run.h"
 #include "app/workers.h"
+#include "harvest/program_values.h"
 #include "runtime/files.h"
 #include "runtime/stop.h"
 #include "tests/app/bound_window_fixture.h"
 #include "tests/support/gate.h"
+#include "tests/support/http_server.h"
 
 namespace {
 
@@ -26,10 +29,16 @@ constexpr const char* kUrls = "超级列表框2_URL";
 constexpr const char* kNames = "超级列表框";
 constexpr const char* kHarvestButton = "按钮_采集";
 constexpr const char* kReviewButton = "按钮3_批量获取";
-constexpr const char* kPage3Button = "按钮5";
+constexpr const char* kMemberIdButton = "按钮5";
 constexpr const char* kProgress = "标签15";
 
-class Workers : public BoundWindow {};
+class Workers : public BoundWindow {
+protected:
+    void SetUp() override {
+        BoundWindow::SetUp();
+        ops().set_text("编辑框_关键字", gbk("连衣裙"));  // the harvest button refuses an empty one
+    }
+};
 
 // Whatever a run sends after the Stop click never reaches the window: not while the worker is
 // blocked in its own work, not while its operation waits for the window thread, not when the stop
@@ -68,8 +77,8 @@ TEST_F(Workers, StopDropsEveryLaterOperationOfTheRun) {
             w.set_pane(5, "999");
         };
         HarvestEntry wrong = [&](Window&, AppState&) { wrong_entry = true; };
-        state().hooks.item_harvest = c.mode == 0 ? stand_in : wrong;
-        state().hooks.shop_harvest = c.mode == 0 ? wrong : stand_in;
+        entries().item_search = c.mode == 0 ? stand_in : wrong;
+        entries().shop_items = c.mode == 0 ? wrong : stand_in;
 
         click(kHarvestButton);
         EXPECT_EQ(ops().text(kHarvestButton), gbk("停止"));
@@ -101,7 +110,7 @@ TEST_F(Workers, StopDropsEveryLaterOperationOfTheRun) {
 
 TEST_F(Workers, WorkerEndingByItselfEmptiesItsSlotAndTheNextClickStops) {
     std::atomic<int> runs{0};
-    state().hooks.item_harvest = [&](Window& w, AppState& s) {
+    entries().item_search = [&](Window& w, AppState& s) {
         EXPECT_EQ(s.values.StopFlag.load(), 0);
         w.append_row(kItems, to_text(++runs));
     };
@@ -131,78 +140,129 @@ TEST_F(Workers, StopEndsTheRunsOfSlotsZeroToTwoOnly) {
     EXPECT_EQ(stopped_mask.load(), 0b00111);
 }
 
-// Review workers over a shared URL list: every row goes to exactly one worker.
-struct Claims {
-    std::mutex mutex;
-    std::map<int, int> times_claimed;
-    std::map<int, Text> url;
-    std::set<std::thread::id> threads;
-    void add(int row, const Text& text) {
-        std::lock_guard lock(mutex);
-        ++times_claimed[row];
-        url[row] = text;
-        threads.insert(std::this_thread::get_id());
+// Ends when its run is stopped (or after ten seconds, so no test hangs); counts its ends.
+void run_until_stopped(std::atomic<int>& started, std::atomic<int>& ended) {
+    ++started;
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!current_run_stopped() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(1ms);
+    if (current_run_stopped()) ++ended;
+}
+
+TEST(WorkerThreads, TheTableStopsAndJoinsTheWorkersStillGoingWhenItEnds) {
+    std::atomic<int> started{0}, ended{0};
+    {
+        WorkerHandleTable table;
+        ASSERT_TRUE(table.start(0, [&] { run_until_stopped(started, ended); }));
+        ASSERT_TRUE(table.start(3, [&] { run_until_stopped(started, ended); }));
+        ASSERT_TRUE(table.start_unslotted([&] { run_until_stopped(started, ended); }));
+        ASSERT_TRUE(pump_until([&] { return started.load() == 3; }));
+        EXPECT_EQ(table.live(), 3);
     }
+    EXPECT_EQ(ended.load(), 3) << "a worker outlived the table that started it";
+}
+
+TEST(WorkerThreads, StopFlagAndTheHarvestRunShareOneSignal) {
+    ProgramValues values;
+    WorkerHandleTable table;
+    std::atomic<int> started{0}, ended{0};
+    values.StopFlag.store(0);
+    ASSERT_TRUE(table.start(
+        0, [&] { run_until_stopped(started, ended); }, values.StopFlag.source()));
+    ASSERT_TRUE(pump_until([&] { return started.load() == 1; }));
+    EXPECT_TRUE(table.occupied(0));
+    values.StopFlag.store(1);  // the flag alone, the slot untouched
+    ASSERT_TRUE(table.wait_idle(10000));
+    EXPECT_EQ(ended.load(), 1);
+    // The next run gets a fresh signal.
+    values.StopFlag.store(0);
+    ASSERT_TRUE(table.start(
+        0, [&] { run_until_stopped(started, ended); }, values.StopFlag.source()));
+    ASSERT_TRUE(pump_until([&] { return started.load() == 2; }));
+    table.stop(0);
+    ASSERT_TRUE(table.wait_idle(10000));
+    EXPECT_EQ(ended.load(), 2);
+    EXPECT_EQ(values.StopFlag.load(), 1) << "the slot's stop and the flag disagree";
+}
+
+// The real review worker over a shared URL list, its item pages served on loopback: every row goes
+// to exactly one worker, and each is fetched once.
+class ReviewWorkers : public Workers {
+protected:
+    void SetUp() override {
+        Workers::SetUp();
+        entries().review = program_harvests().review;
+        ASSERT_TRUE(server.ok());
+    }
+    Text url(const std::string& name) { return server.base_url() + "/item/" + name; }
+    // How often each path was asked for.
+    std::map<std::string, int> fetched() {
+        std::map<std::string, int> times;
+        for (const RecordedRequest& request : server.requests())
+            ++times[request.path()];
+        return times;
+    }
+
+    HttpServer server;
 };
 
-TEST_F(Workers, ReviewWorkersClaimEachRowExactlyOnce) {
+TEST_F(ReviewWorkers, EachRowIsClaimedAndFetchedExactlyOnce) {
+    // Pages that name no review service: the worker goes on with its next row.
+    server.set_handler([](const RecordedRequest&) { return HttpResponse::text("no reviews"); });
+    constexpr int kRows = 300;
     std::vector<std::vector<Text>> rows;
-    for (int i = 0; i < 1000; ++i)
-        rows.push_back({"u" + to_text(i)});
+    for (int i = 0; i < kRows; ++i)
+        rows.push_back({url("u" + std::to_string(i))});
     ops().append_rows(kUrls, rows);
-    Claims claims;
-    state().hooks.review_harvest = [&](Window& w, AppState&) -> ReviewRowHarvest {
-        return [&](const Text& url, int row) {
-            w.set_text("标签7_url", url);  // a window round trip between claims
-            claims.add(row, url);
-            return true;
-        };
-    };
     for (int i = 0; i < 3; ++i)
         click(kReviewButton);
     EXPECT_EQ(state().values.ReviewRunFlag.load(), 1);
-    ASSERT_TRUE(state().WorkerHandles.wait_idle(30000));
+    ASSERT_TRUE(state().WorkerHandles.wait_idle(60000));
 
-    ASSERT_EQ(claims.times_claimed.size(), 1000u);
-    for (const auto& [row, times] : claims.times_claimed) {
-        EXPECT_EQ(times, 1) << "row " << row;
-        EXPECT_EQ(claims.url[row], "u" + to_text(row));
-    }
-    EXPECT_EQ(state().values.ReviewCursor.load(), 1000);
+    std::map<std::string, int> times = fetched();
+    ASSERT_EQ(times.size(), static_cast<size_t>(kRows));
+    for (int i = 0; i < kRows; ++i)
+        EXPECT_EQ(times["/item/u" + std::to_string(i)], 1) << "row " << i;
+    EXPECT_EQ(state().values.ReviewCursor.load(), kRows);
 
     // A click with nothing new starts a worker that ends at once; new rows continue the cursor.
     click(kReviewButton);
     ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
-    EXPECT_EQ(claims.times_claimed.size(), 1000u);
-    ops().append_rows(kUrls, {{"v0"}, {"v1"}});
+    EXPECT_EQ(server.requests().size(), static_cast<size_t>(kRows));
+    ops().append_rows(kUrls, {{url("v0")}, {url("v1")}});
     click(kReviewButton);
     ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
-    EXPECT_EQ(claims.times_claimed.size(), 1002u);
-    EXPECT_EQ(claims.url[1001], "v1");
+    times = fetched();
+    EXPECT_EQ(times.size(), static_cast<size_t>(kRows + 2));
+    EXPECT_EQ(times["/item/v1"], 1);
+    EXPECT_EQ(state().values.ReviewCursor.load(), kRows + 2);
 }
 
-TEST_F(Workers, ReviewWorkerEndsWhenItsHarvestGivesUp) {
-    ops().append_rows(kUrls, {{"a"}, {"b"}, {"no-id"}, {"c"}});
-    std::vector<Text> seen;
-    state().hooks.review_harvest = [&](Window&, AppState&) -> ReviewRowHarvest {
-        return [&](const Text& url, int) {
-            seen.push_back(url);
-            return url != "no-id";
-        };
-    };
+TEST_F(ReviewWorkers, WorkerEndsAtAnAddressWithoutItemId) {
+    // The third page names the review service, but its address carries no item ID.
+    const std::string review_host = state().hosts.marketplace_review_host;
+    server.set_handler([review_host](const RecordedRequest& request) {
+        if (request.path() == "/item/no-item")
+            return HttpResponse::text("see http://" + review_host + "/feedRateList.htm");
+        return HttpResponse::text("no reviews");
+    });
+    ops().append_rows(kUrls, {{url("a")}, {url("b")}, {url("no-item")}, {url("c")}});
     click(kReviewButton);
     ASSERT_TRUE(state().WorkerHandles.wait_idle(10000));
-    EXPECT_EQ(seen, (std::vector<Text>{"a", "b", "no-id"}));
+    const std::map<std::string, int> times = fetched();
+    EXPECT_EQ(times,
+              (std::map<std::string, int>{{"/item/a", 1}, {"/item/b", 1}, {"/item/no-item", 1}}));
     EXPECT_EQ(state().values.ReviewCursor.load(), 3) << "the cursor is past the row given up on";
+    EXPECT_EQ(messages(), (std::vector<Text>{gbk("id错误，请保证您填写的淘宝网页有ID显示")}));
 }
 
-// The page-3 run end to end: tasks fill column 2, reports come back in a chosen order.
-class Page3Run : public BoundWindow {
+// The member-ID run end to end: tasks fill column 2, reports come back in a chosen order.
+class MemberIdRun : public BoundWindow {
 protected:
     void SetUp() override {
         BoundWindow::SetUp();
-        dir_ =
-            std::filesystem::temp_directory_path() / ("zembra_page3_" + std::to_string(::getpid()));
+        dir_ = std::filesystem::temp_directory_path() /
+               ("zembra_member_id_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
         path_ = dir_ / "out.txt";
         state().OutputPath = path_;
@@ -230,7 +290,7 @@ protected:
     std::filesystem::path path_;
 };
 
-TEST_F(Page3Run, TwentyRowsEndAtTwentyOfTwentyInReportOrder) {
+TEST_F(MemberIdRun, TwentyRowsEndAtTwentyOfTwentyInReportOrder) {
     fill_names(20);
     // Row r may finish only after row r + 1 has reported: reports come in reverse row order.
     std::atomic<int> turn{19};
@@ -239,13 +299,13 @@ TEST_F(Page3Run, TwentyRowsEndAtTwentyOfTwentyInReportOrder) {
         raise(code, row);
         --turn;
     };
-    state().hooks.page3_task = [&](Window& w, AppState&, int row) {
+    entries().member_id = [&](Window& w, AppState&, int row) {
         const auto end = std::chrono::steady_clock::now() + 10s;
         while (turn.load() != row && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(1ms);
         w.set_cell(kNames, row, 2, "id" + to_text(row));
     };
-    click(kPage3Button);
+    click(kMemberIdButton);
     EXPECT_TRUE(state().pool.IsCreated());
     ASSERT_TRUE(pump_until([&] { return !state().pool.IsCreated(); }, 20s));
 
@@ -259,14 +319,14 @@ TEST_F(Page3Run, TwentyRowsEndAtTwentyOfTwentyInReportOrder) {
     EXPECT_EQ(ops().cell(kNames, 7, 2), "id7");
 }
 
-TEST_F(Page3Run, RowsImportedDuringARunNeitherEndItEarlyNorKeepItOpen) {
+TEST_F(MemberIdRun, RowsImportedDuringARunNeitherEndItEarlyNorKeepItOpen) {
     fill_names(3);
     Gate release;
-    state().hooks.page3_task = [&](Window& w, AppState&, int row) {
+    entries().member_id = [&](Window& w, AppState&, int row) {
         release.wait();
         w.set_cell(kNames, row, 2, "id" + to_text(row));
     };
-    click(kPage3Button);
+    click(kMemberIdButton);
     ASSERT_TRUE(state().pool.IsCreated());
     ops().append_rows(kNames, {{"4", "late"}, {"5", "later"}});
     release.release();
@@ -277,7 +337,7 @@ TEST_F(Page3Run, RowsImportedDuringARunNeitherEndItEarlyNorKeepItOpen) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
 }
 
-TEST_F(Page3Run, OtherCodesChangeNothing) {
+TEST_F(MemberIdRun, OtherCodesChangeNothing) {
     fill_names(3);
     ops().set_cell(kNames, 0, 2, "x");
     const int codes[] = {0, 110, 112, -111, 1111};
@@ -294,12 +354,12 @@ TEST_F(Page3Run, OtherCodesChangeNothing) {
     EXPECT_EQ(output(), "x\r\n");
 }
 
-TEST_F(Page3Run, TaskOverrunningItsLimitIsReportedEmptyAndTheRunEnds) {
+TEST_F(MemberIdRun, TaskOverrunningItsLimitIsReportedEmptyAndTheRunEnds) {
     fill_names(3);
     ops().set_cell(kNames, 1, 2, "stale");  // left from an earlier run
-    state().hooks.page3_time_limit_ms = 100;
+    entries().member_id_time_limit_ms = 100;
     std::atomic<bool> hung_left{false};
-    state().hooks.page3_task = [&](Window& w, AppState&, int row) {
+    entries().member_id = [&](Window& w, AppState&, int row) {
         if (row == 1) {
             const auto end = std::chrono::steady_clock::now() + 10s;
             while (!current_run_stopped() && std::chrono::steady_clock::now() < end)
@@ -310,7 +370,7 @@ TEST_F(Page3Run, TaskOverrunningItsLimitIsReportedEmptyAndTheRunEnds) {
         }
         w.set_cell(kNames, row, 2, "id" + to_text(row));
     };
-    click(kPage3Button);
+    click(kMemberIdButton);
     ASSERT_TRUE(pump_until([&] { return hung_left.load() && !state().pool.IsCreated(); }));
     pump_for(100ms);
     EXPECT_EQ(ops().text(kProgress), "3/3");
@@ -324,27 +384,27 @@ TEST_F(Page3Run, TaskOverrunningItsLimitIsReportedEmptyAndTheRunEnds) {
     EXPECT_EQ(out, expected);
 }
 
-TEST_F(Page3Run, StartIsRefusedWhenNothingCouldEndTheRun) {
-    state().hooks.page3_task = [](Window&, AppState&, int) {};
-    click(kPage3Button);  // empty list
+TEST_F(MemberIdRun, StartIsRefusedWhenNothingCouldEndTheRun) {
+    entries().member_id = [](Window&, AppState&, int) {};
+    click(kMemberIdButton);  // empty list
     EXPECT_FALSE(state().pool.IsCreated());
     fill_names(2);
-    state().hooks.page3_task = nullptr;
-    click(kPage3Button);  // no task plugged in
+    entries().member_id = nullptr;
+    click(kMemberIdButton);  // no task plugged in
     EXPECT_FALSE(state().pool.IsCreated());
 }
 
-TEST_F(Page3Run, ASecondRunAppendsToTheOutputFileAgain) {
+TEST_F(MemberIdRun, ASecondRunAppendsToTheOutputFileAgain) {
     const std::filesystem::path program_output = path_;
     std::filesystem::remove(program_output);
     file_close(state().OutputFile);
     state().OutputFile = file_open(program_output, 4, 1);
     fill_names(2);
-    state().hooks.page3_task = [](Window& w, AppState&, int row) {
+    entries().member_id = [](Window& w, AppState&, int row) {
         w.set_cell(kNames, row, 2, "r" + to_text(row));
     };
     for (int run = 0; run < 2; ++run) {
-        click(kPage3Button);
+        click(kMemberIdButton);
         ASSERT_TRUE(pump_until([&] { return state().OutputFile == 0; })) << "run " << run;
     }
     const Bytes bytes = file_read_all(program_output);
@@ -358,7 +418,7 @@ TEST_F(Page3Run, ASecondRunAppendsToTheOutputFileAgain) {
 
 // The end of a run waits for the pool while the window handles events; a run started in that wait
 // must find the output file open for it, not have it closed afterwards.
-TEST_F(Page3Run, RunStartedWhileTheLastOneEndsKeepsItsOutput) {
+TEST_F(MemberIdRun, RunStartedWhileTheLastOneEndsKeepsItsOutput) {
     const std::filesystem::path program_output = path_;
     std::filesystem::remove(program_output);
     fill_names(1);
@@ -372,10 +432,10 @@ TEST_F(Page3Run, RunStartedWhileTheLastOneEndsKeepsItsOutput) {
     ASSERT_TRUE(state().pool.Post(0));  // keeps the ending pool's worker from leaving at once
     ASSERT_TRUE(pump_until([&] { return taken.load(); }));
     QTimer::singleShot(30, [&] {
-        state().hooks.page3_task = [](Window& w, AppState&, int row) {
+        entries().member_id = [](Window& w, AppState&, int row) {
             w.set_cell(kNames, row, 2, "new");
         };
-        click(kPage3Button);
+        click(kMemberIdButton);
         busy.release();
     });
     handle_feedback(ops(), state(), kFeedbackRowDone, 0);  // the last row of the old run

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "harvest/controls.h"
 #include "harvest/exported_lists.h"
 #include "harvest/harvest_button.h"
 #include "harvest/item_search_harvest.h"
@@ -148,7 +149,7 @@ TEST_F(CliHarvest, ReviewsWithOneWorkerWriteTheWindowsBuyerExport) {
     std::vector<std::vector<Text>> rows;
     for (const auto& u : urls)
         rows.push_back({u});
-    run.window.append_rows(kReviewUrlList, rows);
+    run.window.append_rows(controls::kUrlList, rows);
     run.values.ReviewRunFlag = 1;
     review_worker(run.ctx);
 
@@ -169,7 +170,7 @@ TEST_F(CliHarvest, ReviewsWithThreeWorkersListEveryBuyerOnceInPageOrder) {
     std::vector<std::vector<Text>> rows;
     for (const auto& u : urls)
         rows.push_back({u});
-    run.window.append_rows(kReviewUrlList, rows);
+    run.window.append_rows(controls::kUrlList, rows);
     run.values.ReviewRunFlag = 1;
     review_worker(run.ctx);
 

@@ -1,7 +1,7 @@
-// The page-3 run through the real window against the loopback marketplace's member lookup: names
+// The member-ID run through the real window against the loopback marketplace's member lookup: names
 // imported, IDs looked up by a pool of 编辑框2 workers, progress, the output file, an overrunning
 // lookup, refused clicks; and the exactly-once reporting underneath.
-#include "app/page3_run.h"
+#include "app/member_id_run.h"
 
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include "app/app_state.h"
 #include "app/feedback.h"
 #include "app/file_dialog.h"
+#include "app/harvest_entries.h"
 #include "app/startup.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
@@ -65,14 +66,16 @@ struct Gate {
     }
 };
 
-class Page3Lookup : public BoundWindow {
+class MemberIdLookup : public BoundWindow {
 protected:
     void SetUp() override {
         BoundWindow::SetUp();
+        entries() = program_harvests();
         ASSERT_TRUE(market_.ok());
         state().hosts = Marketplace::hosts();
         market_.set_before_answer([gate = gate_](const std::string& url) { gate->pass(url); });
-        dir_ = fs::temp_directory_path() / ("zembra_page3_lookup_" + std::to_string(::getpid()));
+        dir_ =
+            fs::temp_directory_path() / ("zembra_member_id_lookup_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         // Where the program reopens its output file for a later run; each test process has its own.
@@ -129,8 +132,8 @@ protected:
     fs::path output_;
 };
 
-TEST_F(Page3Lookup, TwentyNamesWithFourWorkersEndAtTwentyOfTwenty) {
-    EXPECT_EQ(state().hooks.page3_time_limit_ms, kPage3TimeLimitMs);
+TEST_F(MemberIdLookup, TwentyNamesWithFourWorkersEndAtTwentyOfTwenty) {
+    EXPECT_EQ(entries().member_id_time_limit_ms, kMemberIdTimeLimitMs);
     std::vector<Text> names, ids;
     for (int i = 0; i < 20; ++i) {
         names.push_back(i == 7 ? utf8_to_gbk("小明") : "tb_user" + to_text(i));
@@ -159,7 +162,7 @@ TEST_F(Page3Lookup, TwentyNamesWithFourWorkersEndAtTwentyOfTwenty) {
     EXPECT_LE(gate_->most_waiting, 4);
 }
 
-TEST_F(Page3Lookup, WorkerCountComesFromTheEditBox) {
+TEST_F(MemberIdLookup, WorkerCountComesFromTheEditBox) {
     const struct {
         const char* text;
         int most;  // lookups that may run at once
@@ -176,13 +179,13 @@ TEST_F(Page3Lookup, WorkerCountComesFromTheEditBox) {
     }
 }
 
-TEST_F(Page3Lookup, OverrunningLookupIsReportedEmptyAndTheRunEnds) {
+TEST_F(MemberIdLookup, OverrunningLookupIsReportedEmptyAndTheRunEnds) {
     market_.add_member("fast1", "11");
     market_.add_member("slow", "22");
     market_.add_member("fast2", "33");
     import_names({"fast1", "slow", "fast2"});
     ops().set_cell(kNames, 1, 2, "stale");
-    state().hooks.page3_time_limit_ms = 300;
+    entries().member_id_time_limit_ms = 300;
     gate_->set(false, "nick=slow");
     click(kStart);
     ASSERT_TRUE(run_ended());
@@ -196,13 +199,13 @@ TEST_F(Page3Lookup, OverrunningLookupIsReportedEmptyAndTheRunEnds) {
     gate_->set(true);
     pump_for(100ms);
     EXPECT_EQ(ops().cell(kNames, 1, 2), "");
-    state().hooks.page3_time_limit_ms = kPage3TimeLimitMs;
+    entries().member_id_time_limit_ms = kMemberIdTimeLimitMs;
     click(kStart);
     ASSERT_TRUE(run_ended());
     EXPECT_EQ(column(kNames, 2), (std::vector<Text>{"11", "22", "33"}));
 }
 
-TEST_F(Page3Lookup, ClickDuringARunIsRefused) {
+TEST_F(MemberIdLookup, ClickDuringARunIsRefused) {
     import_names({"a", "b", "c"});
     gate_->set(false);
     click(kStart);
@@ -218,7 +221,7 @@ TEST_F(Page3Lookup, ClickDuringARunIsRefused) {
     EXPECT_EQ(text_split(output(), "\r\n").size(), 3u);
 }
 
-TEST_F(Page3Lookup, ClickOnAnEmptyListDoesNothing) {
+TEST_F(MemberIdLookup, ClickOnAnEmptyListDoesNothing) {
     const int file_before = state().OutputFile;
     click(kStart);
     EXPECT_FALSE(state().pool.IsCreated());
@@ -229,7 +232,7 @@ TEST_F(Page3Lookup, ClickOnAnEmptyListDoesNothing) {
 }
 
 // A full disk under the output file: every ID stays in the list, and each run says so once.
-TEST_F(Page3Lookup, FailedOutputWritesAreShownOncePerRunAndTheIdsStay) {
+TEST_F(MemberIdLookup, FailedOutputWritesAreShownOncePerRunAndTheIdsStay) {
     market_.add_member("a", "1");
     market_.add_member("b", "2");
     market_.add_member("c", "3");
@@ -249,7 +252,7 @@ TEST_F(Page3Lookup, FailedOutputWritesAreShownOncePerRunAndTheIdsStay) {
     }
 }
 
-TEST_F(Page3Lookup, SecondRunAppendsItsLinesAfterTheFirst) {
+TEST_F(MemberIdLookup, SecondRunAppendsItsLinesAfterTheFirst) {
     market_.add_member("a", "1");
     market_.add_member("b", "2");
     import_names({"a", "b"});
@@ -269,7 +272,7 @@ TEST_F(Page3Lookup, SecondRunAppendsItsLinesAfterTheFirst) {
 
 // The reporting wrappers on their own, in both orders of a race between a finished task and the
 // pool abandoning it.
-TEST_F(Page3Lookup, EachRowReportsExactlyOnceWhicheverSideComesFirst) {
+TEST_F(MemberIdLookup, EachRowReportsExactlyOnceWhicheverSideComesFirst) {
     ops().append_rows(kNames, {{"1", "a", ""}, {"2", "b", ""}});
     std::vector<int> reported;
     state().raise_feedback = [&reported](int code, int row) {
@@ -287,7 +290,7 @@ TEST_F(Page3Lookup, EachRowReportsExactlyOnceWhicheverSideComesFirst) {
     for (const auto& c : cases) {
         reported.clear();
         ops().set_cell(kNames, 1, 2, "stale");
-        Page3Reporting reporting = report_each_row_once(
+        RowReporting reporting = report_each_row_once(
             ops(), state(), [](Window& w, AppState&, int row) { w.set_cell(kNames, row, 2, "id"); },
             2);
         // The abandoned task runs on its own thread under its stopped token.
@@ -318,9 +321,9 @@ TEST_F(Page3Lookup, EachRowReportsExactlyOnceWhicheverSideComesFirst) {
     }
 }
 
-TEST_F(Page3Lookup, ClaimedReportArrivesAlthoughItsTaskIsAbandonedAfterwards) {
+TEST_F(MemberIdLookup, ClaimedReportArrivesAlthoughItsTaskIsAbandonedAfterwards) {
     ops().append_rows(kNames, {{"1", "a", "x"}, {"2", "b", "y"}});
-    Page3Reporting reporting = report_each_row_once(
+    RowReporting reporting = report_each_row_once(
         ops(), state(), [](Window&, AppState&, int) {}, 2);
     // Both reports are raised while the task runs; the limit passes before the window sees them.
     std::stop_source stop;

@@ -1,0 +1,20 @@
+#include "harvest/buyer_list.h"
+
+#include "harvest/text_extract.h"
+#include "runtime/convert.h"
+#include "runtime/stop.h"
+
+void list_buyers(Window& window, std::string_view list, const Text& answer, std::mutex& order,
+                 std::atomic<int>& counter, const BuyersNumbered& numbered) {
+    const std::vector<Text> ids = unique_texts(extract_all_between(answer, kBuyerMarker, "-"));
+    if (ids.empty()) return;
+    std::lock_guard lock(order);
+    if (current_run_stopped()) return;  // the window would drop the rows; keep the numbers
+    const int first = counter.fetch_add(static_cast<int>(ids.size())) + 1;
+    if (numbered) numbered(first, ids);
+    std::vector<std::vector<Text>> rows;
+    rows.reserve(ids.size());
+    for (size_t i = 0; i < ids.size(); ++i)
+        rows.push_back({to_text(first + static_cast<int>(i)), ids[i]});
+    window.append_rows(list, rows);
+}

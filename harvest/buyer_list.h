@@ -1,0 +1,22 @@
+#pragma once
+// The buyer IDs of a review answer, listed numbered in a list view. Each ID follows the marker
+// and ends at the next "-"; an ID repeated within one answer is listed once.
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "harvest/window.h"
+#include "runtime/text.h"
+
+inline constexpr std::string_view kBuyerMarker = "XXXXXXXXXX_!!";
+
+// Told the numbers and IDs before the rows reach the window (the results store keeps them first).
+using BuyersNumbered = std::function<void(int first, const std::vector<Text>& ids)>;
+
+// Appends the answer's buyer IDs to `list` as rows (number, ID). The numbers are taken from
+// `counter` and the rows added under `order`, so that across workers the list stays in number
+// order. Nothing is listed, and no number taken, once the calling run is stopped.
+void list_buyers(Window& window, std::string_view list, const Text& answer, std::mutex& order,
+                 std::atomic<int>& counter, const BuyersNumbered& numbered = {});

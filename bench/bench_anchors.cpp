@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "harvest/controls.h"
 #include "harvest/review_harvest.h"
 #include "runtime/gbk.h"
 #include "runtime/script_regex.h"
@@ -72,7 +73,7 @@ Sample harvest(Marketplace& market, const std::vector<std::string>& urls, int wo
     std::vector<std::vector<Text>> rows;
     for (const auto& u : urls)
         rows.push_back({u});
-    window.append_rows(kReviewUrlList, rows);
+    window.append_rows(controls::kUrlList, rows);
     market.clear_urls();
     market.server().clear_requests();
     values.ReviewRunFlag = 1;
@@ -92,7 +93,7 @@ Sample harvest(Marketplace& market, const std::vector<std::string>& urls, int wo
     for (double c : cpu)
         s.cpu_ms += c;
     s.requests = market.request_count();
-    s.ok = window.row_count(kBuyerList) == kItems * kPages * kBuyersPerPage;
+    s.ok = window.row_count(controls::kBuyerList) == kItems * kPages * kBuyersPerPage;
     return s;
 }
 

@@ -372,7 +372,13 @@ TEST_F(WindowOperationsTest, ColumnCellsReadASliceAsCellByCellWould) {
         EXPECT_EQ(memory.column_cells(c.list, c.column, c.first, c.count), c.cells)
             << c.first << "+" << c.count;
     }
+    // An unknown list reads nothing, and is reported.
+    unknown_names = 0;
+    const UnknownControlHandler test_handler =
+        set_unknown_control_handler([](std::string_view) { ++unknown_names; });
     EXPECT_TRUE(ops().column_cells("no such list", 0, 0, 3).empty());
+    set_unknown_control_handler(test_handler);
+    EXPECT_EQ(unknown_names.load(), 1);
 }
 
 }  // namespace

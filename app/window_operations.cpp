@@ -18,6 +18,7 @@
 #include "app/login_page.h"
 #include "app/main_window.h"
 #include "app/tab_control.h"
+#include "harvest/controls.h"
 
 namespace {
 
@@ -246,7 +247,7 @@ void WindowOperations::set_title(const Text& text) {
 void WindowOperations::show_login_page(const std::string& address) {
     run_void([&] {
         if (TabControl* tabs = window_.tabs()) tabs->set_current(0);
-        point_login_page(window_.control("超文本浏览框1"), QString::fromStdString(address));
+        point_login_page(window_.control(controls::kBrowser), QString::fromStdString(address));
     });
 }
 

@@ -187,7 +187,7 @@ Answer fetch_answer(HttpRequestObject& http, const AnswerWatch& watch, Text url,
     answer.url = url;
     answer.body = http.ResponseBodyText();
     answer.status = http.Status();
-    if (auto engine = http.GetObject()) answer.reached_url = engine->reached_url();
+    answer.reached_url = http.ReachedUrl();
     return answer;
 }
 

@@ -348,6 +348,10 @@ Text HttpRequestObject::Location() {
     return GetResponseHeader("Location");
 }
 
+Text HttpRequestObject::ReachedUrl() const {
+    return object_ ? object_->reached_url() : Text();
+}
+
 void HttpRequestObject::set_named_header(const char* name, int& flag, Text& stored,
                                          std::optional<Text> value) {
     try {

@@ -75,6 +75,7 @@ public:
     Text GetCookie(const Text& name);
     Text GetAllCookies();
     Text Location();
+    Text ReachedUrl() const;  // where the last Send ended after following redirects
 
     void SetAccept(std::optional<Text> value = std::nullopt);
     void SetUserAgent(std::optional<Text> value = std::nullopt);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "harvest/controls.h"
 #include "harvest/item_search_harvest.h"
 #include "harvest/review_harvest.h"
 #include "runtime/files.h"
@@ -31,6 +32,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace controls;
 using Kind = MarketItem::Kind;
 using Texts = std::vector<Text>;
 
@@ -103,7 +105,7 @@ protected:
         std::vector<std::vector<Text>> rows;
         for (const MarketItem& item : items)
             rows.push_back({item.url()});
-        window.append_rows(kReviewUrlList, rows);
+        window.append_rows(kUrlList, rows);
         values.ReviewRunFlag = 1;
         run_as_worker([&] { review_worker(c); });
     }
@@ -155,15 +157,15 @@ TEST_F(AnswerWatchTest, HandOverAfterThrottlesListsWhatTheReviewHarvestLists) {
         items.clear();
         list(plans);
         values.ThreadCount = threads;
-        window.clear_rows("超级列表框1");
-        window.clear_rows(kReviewUrlList);
+        window.clear_rows(kCollectedBuyers);
+        window.clear_rows(kUrlList);
         window.clear_rows(kBuyerList);
         values.ReviewCursor = 0;
         const size_t titles_before = window.writes_to("title").size();
         const size_t waits_before = sleeper.waits_from(1000).size();
 
         run_as_worker([&] { item_search_harvest(ctx); });
-        const Texts handed = window.column("超级列表框1", 1);
+        const Texts handed = window.column(kCollectedBuyers, 1);
         // The waits are those of the review harvest: 1 s per mall retry and per unknown answer,
         // the 6-minute pause and 1 s for the throttle answer.
         std::vector<int> long_waits = sleeper.waits_from(1000);
@@ -173,7 +175,7 @@ TEST_F(AnswerWatchTest, HandOverAfterThrottlesListsWhatTheReviewHarvestLists) {
         const Texts titles = window.writes_to("title");
         EXPECT_EQ(Texts(titles.begin() + static_cast<long>(titles_before), titles.end()),
                   (Texts{kDelaying, kRunning}));
-        EXPECT_EQ(window.writes_to("标签8").back(), kFinished + std::to_string(handed.size()));
+        EXPECT_EQ(window.writes_to(kStatusLabel).back(), kFinished + std::to_string(handed.size()));
 
         market.forget_asks();
         review_items();
@@ -206,7 +208,7 @@ TEST_F(AnswerWatchTest, ALastingBlockWaitsForTheUserAndResumesWithTheCookieEarne
         SCOPED_TRACE(static_cast<int>(c.kind));
         clear_cookies();
         market.clear_urls();
-        window.clear_rows(kReviewUrlList);
+        window.clear_rows(kUrlList);
         window.clear_rows(kBuyerList);
         values.ReviewCursor = 0;
         market.set_block({c.kind, market_host::kReview, "x5sec=passed", -1});
@@ -278,7 +280,7 @@ TEST_F(AnswerWatchTest, TenUnknownAnswersInARowAreSavedAndReported) {
         std::filesystem::remove_all(values.ReportsFolder);
         if (hand_over) {
             run_as_worker([&] { item_search_harvest(ctx); });
-            EXPECT_NE(window.writes_to("标签8").back().find("No.1"), std::string::npos);
+            EXPECT_NE(window.writes_to(kStatusLabel).back().find("No.1"), std::string::npos);
         } else {
             review_items();
         }
@@ -321,7 +323,7 @@ TEST_F(AnswerWatchTest, ASearchRowThatRunsIntoTheNextItemIsNoRow) {
     search.items_per_page = 5;
     search.without_user_id = {{1, 2}};
     market.set_search(search);
-    window.append_rows("超级列表框2", {{"1", "kept", "1", "2"}});
+    window.append_rows(kItemList, {{"1", "kept", "1", "2"}});
     run_as_worker([&] {
         item_search_harvest(ctx, [](HarvestContext& c, int, const Text&, std::atomic<bool>& f) {
             f = false;
@@ -329,7 +331,7 @@ TEST_F(AnswerWatchTest, ASearchRowThatRunsIntoTheNextItemIsNoRow) {
         });
     });
     // No item is paired with the next one's shop; nothing is handed over.
-    EXPECT_TRUE(window.rows("超级列表框2").empty());
+    EXPECT_TRUE(window.rows(kItemList).empty());
     EXPECT_EQ(reports().size(), 1u);
     const Texts said = messages();
     ASSERT_EQ(said.size(), 1u);
@@ -361,7 +363,7 @@ TEST_F(AnswerWatchTest, AFirstSearchPageWithoutItsPageCountIsReportedOnlyWhenSig
         if (c.signed_in) add_cookie({"unb", "2200", ".taobao.test", "/", false, false, {}});
         market.set_answer(base, c.page);
         run_as_worker([&] { item_search_harvest(ctx); });
-        EXPECT_EQ(window.writes_to("标签8").back(), kLoginNeeded);
+        EXPECT_EQ(window.writes_to(kStatusLabel).back(), kLoginNeeded);
         EXPECT_EQ(messages().size(), c.reported);
         EXPECT_EQ(reports().size(), c.reported);
     }

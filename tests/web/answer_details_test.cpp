@@ -59,7 +59,7 @@ protected:
         http.Open("GET", url);
         http.Send();
         const int status = http.Status();
-        return {http.ResponseBodyText(), status, http.GetObject()->reached_url(), status > 0};
+        return {http.ResponseBodyText(), status, http.ReachedUrl(), status > 0};
     }
 
     ScopedEnv no_http_proxy{"http_proxy", nullptr}, no_https_proxy{"https_proxy", nullptr},

@@ -136,3 +136,7 @@ void CliWindow::set_pane(int index, const Text& text) {
 void CliWindow::set_title(const Text& text) {
     if (observer_.title) observer_.title(text);
 }
+
+void CliWindow::show_login_page(const std::string& address) {
+    if (observer_.login_page) observer_.login_page(address);
+}

@@ -13,12 +13,14 @@
 
 class CliWindow final : public Window {
 public:
-    // What the progress display hears about: captions, panes, the title and rows appended.
+    // What the progress display hears about: captions, panes, the title, rows appended and the
+    // login page a lasting block asks for (there is no browser here to pass its check in).
     struct Observer {
         std::function<void(std::string_view control, const Text& text)> text;
         std::function<void(int pane, const Text& text)> pane;
         std::function<void(const Text& title)> title;
         std::function<void(std::string_view list, int rows)> rows_added;
+        std::function<void(const std::string& address)> login_page;
     };
 
     CliWindow() = default;
@@ -51,6 +53,7 @@ public:
 
     void set_pane(int index, const Text& text) override;
     void set_title(const Text& text) override;
+    void show_login_page(const std::string& address) override;
 
 private:
     using Rows = std::vector<std::vector<Text>>;

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "cli/cli_window.h"
@@ -43,10 +44,20 @@ const Captions& captions() {
     return texts;
 }
 
-int end_code(bool was_interrupted, bool wrote, const MessageLog& messages) {
+int end_code(bool was_interrupted, bool wrote, const MessageLog& messages,
+             const MarketTrouble* trouble = nullptr) {
     if (!wrote) return kExitBadInput;
+    if (trouble != nullptr && trouble->happened()) return trouble->exit_code();
     if (was_interrupted) return kExitInterrupted;
     return messages.empty() ? kExitDone : kExitBadInput;
+}
+
+// Polled while the run goes on: the watch's end of the run stops its other threads too.
+std::function<bool()> give_up_on(MarketTrouble& trouble, const ProgramValues& values) {
+    return [&trouble, &values] {
+        trouble.note(values.WatchEnding.load());
+        return trouble.happened();
+    };
 }
 
 // A unit that hands nothing over: the search lists its items and ends.
@@ -73,6 +84,7 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
     window.set_selection(controls::kMode, 0);
     window.set_text(controls::kHarvestButton, captions().collect);
     if (options.by_sales) values.SortParameter = "&sort=sale-desc";
+    values.ReportsFolder = reports_folder(place.out);
 
     // The window's own click: input checks and the search parameters.
     bool started = false;
@@ -96,27 +108,36 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
         if (list == kItemList) progress.set_rows(rows);
     };
     follow_title(observer, progress);
+    MarketTrouble trouble;
+    trouble.follow_login_page(observer, progress);
     window.set_observer(std::move(observer));
 
     const bool want_buyers = !options.buyers_out.empty();
-    const bool was_interrupted = run_on_threads(1, [&](int) {
-        RealSleeper sleeper;
-        HarvestContext ctx{window, values, place.hosts, sleeper};
-        if (want_buyers)
-            item_search_harvest(ctx);
-        else
-            item_search_harvest(ctx, skip_unit);
-    });
+    const bool was_interrupted = run_on_threads(
+        1,
+        [&](int) {
+            RealSleeper sleeper;
+            HarvestContext ctx{window, values, place.hosts, sleeper};
+            if (want_buyers)
+                item_search_harvest(ctx);
+            else
+                item_search_harvest(ctx, skip_unit);
+        },
+        give_up_on(trouble, values));
+    trouble.note(values.WatchEnding.load());
     const bool login_needed = window.text(controls::kStatusLabel) == captions().login_needed;
-    if (login_needed) progress.blocked();
-    progress.finish();
     if (login_needed) {
-        report("the search answered without a page count: the marketplace wants a sign-in");
+        progress.blocked();
+        progress.finish();
+        // A changed first page was reported as such already.
+        if (!trouble.happened())
+            report("the search answered without a page count: the marketplace wants a sign-in");
         return kExitBlocked;
     }
+    progress.finish();
     bool wrote = write_output(place.out, item_addresses(window));
     if (want_buyers) wrote = write_output(options.buyers_out, collected_buyer_ids(window)) && wrote;
-    return end_code(was_interrupted, wrote, messages);
+    return end_code(was_interrupted, wrote, messages, &trouble);
 }
 
 int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
@@ -156,6 +177,7 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
     for_each_list_line(*urls, [&rows](std::string_view line) { rows.push_back({Text(line)}); });
     window.append_rows(kUrlList, rows);
     rows = {};
+    values.ReportsFolder = reports_folder(place.out);
 
     Progress progress(place.progress, place.terminal);
     CliWindow::Observer observer;
@@ -166,17 +188,24 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
         if (list == controls::kBuyerList) progress.set_rows(count);
     };
     follow_title(observer, progress);
+    MarketTrouble trouble;
+    trouble.follow_login_page(observer, progress);
     window.set_observer(std::move(observer));
 
     values.ReviewRunFlag.store(1);
-    const bool was_interrupted = run_on_threads(workers, [&](int) {
-        RealSleeper sleeper;
-        HarvestContext ctx{window, values, place.hosts, sleeper};
-        review_worker(ctx);
-    });
+    const bool was_interrupted = run_on_threads(
+        workers,
+        [&](int) {
+            RealSleeper sleeper;
+            HarvestContext ctx{window, values, place.hosts, sleeper};
+            review_worker(ctx);
+        },
+        give_up_on(trouble, values));
+    trouble.note(values.WatchEnding.load());
     progress.finish();
+    // What came before the trouble is kept, as after an interrupt.
     const bool wrote = write_output(place.out, buyer_ids(window));
-    return end_code(was_interrupted, wrote, messages);
+    return end_code(was_interrupted, wrote, messages, &trouble);
 }
 
 int run_members(const std::string& name_file, int workers, const RunPlace& place) {

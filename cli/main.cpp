@@ -19,8 +19,9 @@
 namespace {
 
 constexpr const char* kExitCodes =
-    "Exit codes: 0 done, 1 bad input (arguments, files, proxy), 2 blocked or the pages changed "
-    "(sign-in wanted), 130 interrupted (the rows received so far are written).";
+    "Exit codes: 0 done, 1 bad input (arguments, files, proxy, no answer), 2 blocked or the pages "
+    "changed (a check to pass, sign in with --cookies), 130 interrupted. On 2 and 130 the rows "
+    "received so far are written.";
 
 }  // namespace
 

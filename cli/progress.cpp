@@ -94,11 +94,14 @@ void Progress::page() {
     std::lock_guard lock(mutex_);
     ++state_.pages;
     changed_ = true;
-    if (!terminal_ && !finished_) {
-        const std::string line = progress_json(snapshot_locked(), "page") + "\n";
-        std::fputs(line.c_str(), out_);
-        std::fflush(out_);
-    }
+    json_line_locked("page");
+}
+
+void Progress::json_line_locked(const char* event) {
+    if (terminal_ || finished_) return;
+    const std::string line = progress_json(snapshot_locked(), event) + "\n";
+    std::fputs(line.c_str(), out_);
+    std::fflush(out_);
 }
 
 void Progress::set_rows(long long rows) {
@@ -107,23 +110,27 @@ void Progress::set_rows(long long rows) {
     changed_ = true;
 }
 
+void Progress::set_state_locked(RunState state) {
+    changed_ = true;
+    if (state_.state == state) return;
+    state_.state = state;
+    json_line_locked("state");
+}
+
 void Progress::throttled(int pause_ms) {
     std::lock_guard lock(mutex_);
-    state_.state = RunState::throttled;
     pause_end_ = Clock::now() + std::chrono::milliseconds(pause_ms);
-    changed_ = true;
+    set_state_locked(RunState::throttled);
 }
 
 void Progress::running() {
     std::lock_guard lock(mutex_);
-    state_.state = RunState::running;
-    changed_ = true;
+    set_state_locked(RunState::running);
 }
 
 void Progress::blocked() {
     std::lock_guard lock(mutex_);
-    state_.state = RunState::blocked;
-    changed_ = true;
+    set_state_locked(RunState::blocked);
 }
 
 void Progress::tick() {

@@ -1,7 +1,8 @@
 #pragma once
 // The progress of a command-line run on standard error. On a terminal one line, rewritten in place
-// at most ten times a second; otherwise one JSON object per line for every page asked for, which a
-// script can follow. Fed from the harvest threads through the window's observer.
+// at most ten times a second; otherwise one JSON object per line for every page asked for and for
+// every change of state (running, throttled, blocked), which a script can follow. Fed from the
+// harvest threads through the window's observer.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -23,7 +24,8 @@ struct ProgressState {
 // "pages 3/10  rows 120  2.5 pages/s  ETA 3s  running"; the ETA only with a known total and rate.
 std::string progress_line(const ProgressState& state);
 // {"event":"page","pages":3,"total_pages":10,"rows":120,"rate":2.5,"eta_s":3,"state":"running"}
-// with "pause_s" while throttled and total_pages/eta_s only when known.
+// with "pause_s" while throttled and total_pages/eta_s only when known. Events: "page", "state"
+// (the state changed) and "end".
 std::string progress_json(const ProgressState& state, const char* event);
 
 class Progress {
@@ -46,6 +48,8 @@ public:
 
 private:
     ProgressState snapshot_locked() const;
+    void set_state_locked(RunState state);
+    void json_line_locked(const char* event);  // not on a terminal
     void tick();
 
     std::FILE* out_;

@@ -142,7 +142,8 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
     LeaseKeeper leases(*store, run, options.lease_seconds);
     std::atomic<long long> rows{0};
     std::atomic<bool> store_failed{false};
-    const bool was_interrupted = run_on_threads(options.workers, [&](int index) {
+    MarketTrouble trouble;
+    const auto work = [&](int index) {
         const std::string worker = name + "#" + std::to_string(index);
         while (!current_run_stopped() && !store_failed.load()) {
             const std::optional<UrlClaim> claim = store->claim_url(run, worker);
@@ -163,13 +164,16 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
                 if (control == controls::kReviewPageLabel) progress.page();
             };
             follow_title(observer, progress);
+            trouble.follow_login_page(observer, progress);
             window.set_observer(std::move(observer));
             RealSleeper sleeper;
             HarvestContext ctx{window, values, place.hosts, sleeper};
             review_worker(ctx);
             leases.release(worker);
-            if (current_run_stopped()) {
-                // Unfinished: back to the queue at once rather than after the lease.
+            trouble.note(values.WatchEnding.load());
+            if (current_run_stopped() || trouble.happened()) {
+                // Unfinished: back to the queue at once rather than after the lease, for
+                // another process or a later run.
                 store->set_url_state(run, claim->position, UrlState::open);
                 return;
             }
@@ -184,9 +188,12 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
             }
             progress.set_rows(rows += added);
         }
-    });
+    };
+    const bool was_interrupted =
+        run_on_threads(options.workers, work, [&trouble] { return trouble.happened(); });
     progress.finish();
     if (store_failed.load()) return kExitBadInput;
+    if (trouble.happened()) return trouble.exit_code();
     if (was_interrupted) return kExitInterrupted;
     return messages.empty() ? kExitDone : kExitBadInput;
 }

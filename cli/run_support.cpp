@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/proxy_check.h"
 #include "runtime/files.h"
@@ -43,7 +44,8 @@ void report(const std::string& message) {
     std::fflush(stderr);
 }
 
-bool run_on_threads(int n, const std::function<void(int index)>& body) {
+bool run_on_threads(int n, const std::function<void(int index)>& body,
+                    const std::function<bool()>& give_up) {
     std::stop_source stop;
     std::atomic<int> running{n};
     std::vector<std::thread> threads;
@@ -60,6 +62,7 @@ bool run_on_threads(int n, const std::function<void(int index)>& body) {
             was_interrupted = true;
             stop.request_stop();
         }
+        if (give_up && give_up()) stop.request_stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     for (std::thread& t : threads)
@@ -121,6 +124,13 @@ bool write_output(const std::string& out, const std::vector<Text>& lines) {
     return false;
 }
 
+fs::path reports_folder(const std::string& out) {
+    if (out == "-" || out.empty()) return {};
+    std::error_code error;
+    const fs::path path = fs::absolute(fs::path(out), error);
+    return error ? fs::path("reports") : path.parent_path() / "reports";
+}
+
 namespace {
 
 constexpr int kThrottlePauseMs = 360000;
@@ -154,4 +164,32 @@ void follow_title(CliWindow::Observer& observer, Progress& progress) {
         else if (title == title_texts().running)
             progress.running();
     };
+}
+
+void MarketTrouble::follow_login_page(CliWindow::Observer& observer, Progress& progress) {
+    observer.login_page = [this, &progress](const std::string& address) {
+        if (blocked_.exchange(true)) return;
+        progress.blocked();
+        report("blocked: the marketplace asks for a check at " + address +
+               "; pass it in a browser, save the browser's cookies and run again with "
+               "--cookies FILE");
+    };
+}
+
+void MarketTrouble::note(AnswerKind watch_ending) {
+    if (watch_ending == AnswerKind::Marked) return;
+    AnswerKind none = AnswerKind::Marked;
+    ending_.compare_exchange_strong(none, watch_ending);
+}
+
+int MarketTrouble::exit_code() const {
+    if (blocked_.load()) return kExitBlocked;
+    switch (ending_.load()) {
+        case AnswerKind::Marked:
+            return kExitDone;
+        case AnswerKind::NetworkFailure:
+            return kExitBadInput;
+        default:
+            return kExitBlocked;
+    }
 }

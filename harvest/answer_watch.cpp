@@ -105,6 +105,7 @@ std::optional<Answer> AnswerWatch::ask(const AskRules& rules, const std::functio
             return std::nullopt;
         }
         if (asks >= kMostAsksInARow) {
+            ctx_.values.WatchEnding.store(kind);
             end_run(to_text(rules.service) + utf8_to_gbk("：同一地址已连续") +
                     to_text(kMostAsksInARow) + utf8_to_gbk("次没有得到正常回答（最后一次是") +
                     answer_kind_text(kind) + utf8_to_gbk("），采集已停止。地址：") +
@@ -163,6 +164,7 @@ void AnswerWatch::report_format_change(const std::string& service, std::string_v
     const bool saved = file_write_all(file, {Bytes(answer.body.begin(), answer.body.end())});
     const std::u8string path = file.u8string();
     const Text where = utf8_to_gbk(std::string(path.begin(), path.end()));
+    ctx_.values.WatchEnding.store(AnswerKind::Unrecognised);
     end_run(to_text(service) + utf8_to_gbk("的回答格式已无法识别：连续") +
             to_text(kUnrecognisedBeforeReport) + utf8_to_gbk("次的回答里没有“") + to_text(marker) +
             utf8_to_gbk("”。") +

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "harvest/answer_kind.h"
 #include "runtime/stop.h"
 #include "runtime/text.h"
 
@@ -23,4 +24,8 @@ struct ProgramValues {
     // file. Empty: "reports" in the data folder.
     std::filesystem::path ReportsFolder;
     std::mutex BuyerListOrder;  // numbers taken and buyer rows added in one step
+    // Set when the answer watch ended the run: Unrecognised for a lasting unknown answer, else
+    // the kind the address kept answering. Marked while it has not. A front end without message
+    // boxes (the command line) tells its caller from this.
+    std::atomic<AnswerKind> WatchEnding{AnswerKind::Marked};
 };

@@ -163,4 +163,44 @@ TEST_F(CliQueue, QueueIsLoadedOnceAndAMissingQueueIsBadInput) {
     EXPECT_NE(bad_store.err.find("cannot use the store"), std::string::npos) << bad_store.err;
 }
 
+// An address whose harvest the marketplace cut short (a page of unknown shape) goes back to the
+// queue, not to the done ones with half its buyers; the process ends with code 2.
+TEST_F(CliQueue, AnAddressCutShortByAChangedPageStaysOpen) {
+    MarketItem plain;
+    plain.id = "71";
+    plain.seller = "771";
+    plain.kind = Kind::Marketplace;
+    plain.pages = {{"p1"}};
+    MarketItem changing;
+    changing.id = "72";
+    changing.seller = "772";
+    changing.kind = Kind::Marketplace;
+    changing.pages = {{"c1"}, {"c2"}};
+    changing.unmarked[2] = 1000;
+    market.add_item(plain);
+    market.add_item(changing);
+    write_bytes(dir / "urls.txt", plain.url() + "\r\n" + changing.url() + "\r\n");
+
+    const ChildResult cut = cli(queue_args("cut"));
+    EXPECT_EQ(cut.exit_code, 2) << cut.err;
+    // No output file: the answer is saved in the data folder, beside a build's program.
+    const std::filesystem::path reports =
+        std::filesystem::path(ZEMBRA_CLI_PATH).parent_path() / "reports";
+    EXPECT_NE(cut.err.find(reports.string()), std::string::npos) << cut.err;
+    std::filesystem::remove_all(reports);
+    const ChildResult runs = cli({"--store", pg.address(), "runs"});
+    EXPECT_NE(runs.out.find("addresses 2  done 1  claimed 0  open 1  buyers 1"), std::string::npos)
+        << runs.out;
+
+    // The pages are back to normal: the next process finishes the address, every buyer once.
+    changing.unmarked.clear();
+    market.add_item(changing);
+    const ChildResult again = cli(queue_args("cut"));
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+    const ChildResult exported =
+        cli({"--store", pg.address(), "export", "--run", "1", "--out", (dir / "all.txt").string()});
+    ASSERT_EQ(exported.exit_code, 0) << exported.err;
+    EXPECT_EQ(read_bytes(dir / "all.txt"), "p1\r\nc1\r\nc2\r\n");
+}
+
 }  // namespace

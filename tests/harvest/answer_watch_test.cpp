@@ -247,6 +247,7 @@ TEST_F(AnswerWatchTest, ALastingBlockWaitsForTheUserAndResumesWithTheCookieEarne
             EXPECT_EQ(reviews[i].header("Cookie"), i < 10 ? "" : "x5sec=passed");
         }
         EXPECT_TRUE(messages().empty());
+        EXPECT_EQ(values.WatchEnding.load(), AnswerKind::Marked);  // passed, not ended
     }
     market.clear_block();
 }
@@ -298,6 +299,9 @@ TEST_F(AnswerWatchTest, TenUnknownAnswersInARowAreSavedAndReported) {
               utf8_to_gbk(std::string(path.begin(), path.end()))})
             EXPECT_NE(said[0].find(part), std::string::npos) << part;
         EXPECT_EQ(values.RunningUnits.load(), 0);
+        // What a front end without message boxes reads.
+        EXPECT_EQ(values.WatchEnding.load(), AnswerKind::Unrecognised);
+        values.WatchEnding = AnswerKind::Marked;
     }
 }
 
@@ -316,6 +320,7 @@ TEST_F(AnswerWatchTest, NoAddressIsAskedMoreThanSixtyTimesInARow) {
     EXPECT_NE(said[0].find("60"), std::string::npos);
     EXPECT_NE(said[0].find(utf8_to_gbk("限流")), std::string::npos);
     EXPECT_EQ(window.column(kBuyerList, 1), (Texts{"m0a"}));
+    EXPECT_EQ(values.WatchEnding.load(), AnswerKind::Throttle);
 }
 
 TEST_F(AnswerWatchTest, ASearchRowThatRunsIntoTheNextItemIsNoRow) {

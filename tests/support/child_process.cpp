@@ -87,6 +87,22 @@ void ChildProcess::send(int signal_number) {
     if (pid_ > 0 && !reaped_) ::kill(pid_, signal_number);
 }
 
+bool ChildProcess::wait_for_error_text(const std::string& text, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (pid_ > 0) {
+        // Gone is asked before the read, so the child's last words count.
+        siginfo_t info{};
+        const bool gone =
+            reaped_ ||
+            ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            info.si_pid != 0;
+        if (slurp(err_).find(text) != std::string::npos) return true;
+        if (gone || std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 ChildResult ChildProcess::wait(int timeout_ms) {
     ChildResult result;
     if (pid_ <= 0) return result;

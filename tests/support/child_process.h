@@ -26,6 +26,9 @@ public:
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     void send(int signal_number);
+    // Waits (bounded) until the child's standard error so far holds text; false at the time
+    // limit or when the child ended without writing it.
+    bool wait_for_error_text(const std::string& text, int timeout_ms = 60000);
     // Waits up to timeout_ms, then kills the child; the captured output either way.
     ChildResult wait(int timeout_ms = 120000);
 

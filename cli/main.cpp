@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/export_run.h"
 #include "cli/interrupt.h"
 #include "cli/proxy_check.h"
 #include "cli/queue_run.h"
@@ -74,8 +75,9 @@ int main(int argc, char** argv) {
     int review_workers = 1;
     int lease_seconds = 60;
     app.add_option("--store", store,
-                   "Results store shared by several processes: postgresql://... (overrides "
-                   "the settings)");
+                   "Results store: postgresql://... (shared by several processes) or a SQLite "
+                   "file or folder; by default the window's zembra.db in the data folder "
+                   "(overrides the settings)");
     CLI::App* reviews_command =
         app.add_subcommand("reviews", "Harvest the buyer IDs of the items in a URL list file");
     reviews_command->add_option("--urls,-u", url_file, "URL list file (GBK, one per line)");
@@ -104,10 +106,17 @@ int main(int argc, char** argv) {
     CLI::App* runs_command =
         app.add_subcommand("runs", "List the shared queues with per-process counts");
     long long export_run = 0;
-    CLI::App* export_command =
-        app.add_subcommand("export", "Write the buyer IDs of a stored run as a list file");
+    std::string export_format;
+    CLI::App* export_command = app.add_subcommand(
+        "export", "Write a stored run's buyer IDs (or, without buyers, its item addresses)");
     export_command->add_option("--run", export_run, "Run number (see runs)")->required();
-    add_out(export_command);
+    export_command
+        ->add_option("--format", export_format,
+                     "txt (the window's list file), csv, xlsx or jsonl (every field); by "
+                     "default the one the output's extension names")
+        ->check(CLI::IsMember({"txt", "csv", "xlsx", "jsonl"}));
+    export_command->add_option("--out,-o", place.out, "File to write; - for standard output")
+        ->required();
 
     try {
         app.parse(argc, argv);
@@ -148,7 +157,7 @@ int main(int argc, char** argv) {
     if (store.empty()) store = settings.store;
     place.terminal = isatty(STDERR_FILENO) != 0;
     if (*runs_command) return run_list_runs(store);
-    if (*export_command) return run_export(store, export_run, place.out);
+    if (*export_command) return run_export(store, export_run, place.out, export_format);
     install_interrupt_handler();
     if (*search_command) {
         search.by_sales = sort == "sales";

@@ -14,6 +14,7 @@
 #include "cli/exit_codes.h"
 #include "cli/progress.h"
 #include "cli/run_support.h"
+#include "cli/store_place.h"
 #include "harvest/controls.h"
 #include "harvest/exported_lists.h"
 #include "harvest/harvest_context.h"
@@ -28,10 +29,6 @@
 namespace {
 
 constexpr int kIdleWaitMs = 500;
-
-bool postgres_address(const std::string& store) {
-    return store.starts_with("postgresql://") || store.starts_with("postgres://");
-}
 
 std::unique_ptr<PostgresStore> connect(const std::string& store, int lease_seconds = 60) {
     if (!postgres_address(store)) {
@@ -210,14 +207,4 @@ int run_list_runs(const std::string& store_address) {
                         w.rows);
     }
     return std::fflush(stdout) == 0 ? kExitDone : kExitBadInput;
-}
-
-int run_export(const std::string& store_address, long long run, const std::string& out) {
-    if (!output_place_ok(out)) return kExitBadInput;
-    const auto store = connect(store_address);
-    if (!store) return kExitBadInput;
-    std::vector<Text> ids;
-    for (const BuyerRow& row : store->rows(run).buyers)
-        ids.push_back(row.buyer_id);
-    return write_output(out, ids) ? kExitDone : kExitBadInput;
 }

@@ -18,5 +18,3 @@ struct QueueOptions {
 int run_review_queue(const QueueOptions& options, const RunPlace& place);
 // Prints every queue with its address states, buyer rows and per-process counts.
 int run_list_runs(const std::string& store);
-// Writes the buyer IDs of a run, in the order they were stored, as a buyer ID file.
-int run_export(const std::string& store, long long run, const std::string& out);

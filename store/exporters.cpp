@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -110,10 +111,54 @@ bool write_xlsx(const fs::path& path, const std::vector<std::vector<Text>>& rows
     return false;
 }
 
+namespace {
+
+// Where a file is written before it is renamed over the target.
+fs::path part_path(const fs::path& path) {
+    return path.string() + ".part";
+}
+
+// The written part renamed over the target, or removed when it was not written whole.
+bool finish_part(const fs::path& part, const fs::path& path, bool written, std::string* error) {
+    std::error_code ec;
+    if (written) {
+        fs::rename(part, path, ec);
+        if (!ec) return true;
+        if (error != nullptr) *error = "无法写入 " + path.string() + "：" + ec.message();
+    }
+    fs::remove(part, ec);
+    return false;
+}
+
+void json_string(std::string& out, std::string_view utf8) {
+    out += '"';
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
 bool export_lines(const fs::path& path, const std::vector<Text>& lines, std::string* error) {
-    const fs::path part = path.string() + ".part";
+    return export_lines(path, export_format(path), lines, error);
+}
+
+bool export_lines(const fs::path& path, ExportFormat format, const std::vector<Text>& lines,
+                  std::string* error) {
+    const fs::path part = part_path(path);
     bool written = false;
-    switch (export_format(path)) {
+    switch (format) {
         case ExportFormat::text:
             written = write_bytes(part, text_export(lines), error);
             break;
@@ -134,12 +179,31 @@ bool export_lines(const fs::path& path, const std::vector<Text>& lines, std::str
             break;
         }
     }
-    std::error_code ec;
-    if (written) {
-        fs::rename(part, path, ec);
-        if (!ec) return true;
-        if (error != nullptr) *error = "无法写入 " + path.string() + "：" + ec.message();
+    return finish_part(part, path, written, error);
+}
+
+std::string jsonl_export(const std::vector<JsonField>& fields,
+                         const std::vector<std::vector<Text>>& rows) {
+    std::string content;
+    for (const auto& row : rows) {
+        content += '{';
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) content += ',';
+            json_string(content, fields[i].name);
+            content += ':';
+            const std::string cell = i < row.size() ? gbk_to_utf8(row[i]) : std::string();
+            if (fields[i].number && all_digits(cell) && (cell.size() == 1 || cell[0] != '0'))
+                content += cell;
+            else
+                json_string(content, cell);
+        }
+        content += "}\n";
     }
-    fs::remove(part, ec);
-    return false;
+    return content;
+}
+
+bool export_jsonl(const fs::path& path, const std::vector<JsonField>& fields,
+                  const std::vector<std::vector<Text>>& rows, std::string* error) {
+    const fs::path part = part_path(path);
+    return finish_part(part, path, write_bytes(part, jsonl_export(fields, rows), error), error);
 }

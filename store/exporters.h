@@ -31,3 +31,19 @@ bool write_xlsx(const std::filesystem::path& path, const std::vector<std::vector
 // it is written beside the target and renamed over it. False with the reason (UTF-8) in `error`.
 bool export_lines(const std::filesystem::path& path, const std::vector<Text>& lines,
                   std::string* error);
+// The same in the given format, whatever the extension.
+bool export_lines(const std::filesystem::path& path, ExportFormat format,
+                  const std::vector<Text>& lines, std::string* error);
+
+// A field of a JSON-lines export: its name, and whether its cells are numbers rather than text.
+struct JsonField {
+    std::string name;
+    bool number = false;
+};
+// One JSON object per row, UTF-8, LF after each: every cell (GBK) under its field's name; a
+// number cell that holds no number is written as text.
+std::string jsonl_export(const std::vector<JsonField>& fields,
+                         const std::vector<std::vector<Text>>& rows);
+// The rows as JSON lines, whole or not at all like export_lines.
+bool export_jsonl(const std::filesystem::path& path, const std::vector<JsonField>& fields,
+                  const std::vector<std::vector<Text>>& rows, std::string* error);

@@ -95,6 +95,24 @@ TEST(CsvField, NeutralisesFormulasKeepsIdsTextAndQuotes) {
         EXPECT_EQ(csv_field(cell), field) << cell;
 }
 
+// Each cell under its name; text escaped as JSON wants, numbers bare only when they are numbers.
+TEST(JsonLines, EscapeTextAndWriteOnlyRealNumbersBare) {
+    const std::vector<JsonField> fields{{"n", true}, {"t", false}};
+    const std::pair<std::vector<Text>, std::string> cases[] = {
+        {{"12", "a"}, R"({"n":12,"t":"a"})"},
+        {{"0", "123456789012345678"}, R"({"n":0,"t":"123456789012345678"})"},
+        {{"007", ""}, R"({"n":"007","t":""})"},
+        {{"", "x"}, R"({"n":"","t":"x"})"},
+        {{"1e3", "say \"hi\" \\ there"}, R"({"n":"1e3","t":"say \"hi\" \\ there"})"},
+        {{"1", "tab\tline\r\n\x01"}, R"({"n":1,"t":"tab\u0009line\u000d\u000a\u0001"})"},
+        {{"2", utf8_to_gbk("买家")}, R"({"n":2,"t":"买家"})"},
+        {{"3"}, R"({"n":3,"t":""})"},  // a row short of cells
+    };
+    for (const auto& [row, line] : cases)
+        EXPECT_EQ(jsonl_export(fields, {row}), line + "\n") << row[0];
+    EXPECT_EQ(jsonl_export(fields, {}), "");
+}
+
 TEST(Exports, EachFormatReadsBackAsWritten) {
     TempFolder folder{"zembra-export"};
     const std::vector<Text> lines = {"123456789012345678", "=HYPERLINK(\"http://x\")",

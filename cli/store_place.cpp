@@ -1,0 +1,52 @@
+#include "cli/store_place.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
+
+#include "cli/run_support.h"
+#include "runtime/program_paths.h"
+#include "store/postgres_store.h"
+#include "store/sqlite_store.h"
+
+namespace fs = std::filesystem;
+
+bool postgres_address(const std::string& location) {
+    return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+std::string store_location(const std::string& given) {
+    if (postgres_address(given)) return given;
+    std::error_code error;
+    if (given.empty()) return store_path(data_directory()).string();
+    if (fs::is_directory(given, error)) return store_path(given).string();
+    return given;
+}
+
+std::unique_ptr<ResultsStore> open_store_to_read(const std::string& given) {
+    const std::string location = store_location(given);
+    if (postgres_address(location)) {
+        auto db = std::make_unique<PostgresStore>(location);
+        if (db->ok()) return db;
+        report("cannot use the store: " + db->last_error());
+        return nullptr;
+    }
+    std::error_code error;
+    if (!fs::is_regular_file(location, error)) {
+        report("no results store at " + location);
+        return nullptr;
+    }
+    // Opening sets a damaged store aside; a file that is no store at all is only refused here.
+    std::ifstream file(location, std::ios::binary);
+    char header[16] = {};
+    file.read(header, sizeof header);
+    if (std::string_view(header, sizeof header) != std::string_view("SQLite format 3\0", 16)) {
+        report(location + " is no results store");
+        return nullptr;
+    }
+    std::string why;
+    auto db = SqliteStore::open(location, {}, &why);
+    if (!db) report("cannot use the store " + location + ": " + why);
+    return db;
+}

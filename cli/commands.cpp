@@ -8,6 +8,7 @@
 #include "cli/exit_codes.h"
 #include "cli/progress.h"
 #include "cli/run_support.h"
+#include "cli/store_sink.h"
 #include "harvest/controls.h"
 #include "harvest/exported_lists.h"
 #include "harvest/harvest_button.h"
@@ -60,6 +61,14 @@ std::function<bool()> give_up_on(MarketTrouble& trouble, const ProgramValues& va
     };
 }
 
+// The search's inputs as typed, "name=value" lines, for the store's record of the run.
+std::string search_parameters(const SearchOptions& o) {
+    return "keyword=" + o.keyword + "\npages=" + std::to_string(o.pages) + "\nlow=" + o.low +
+           "\nhigh=" + o.high + "\nmall_only=" + (o.mall_only ? "1" : "0") +
+           "\nsort=" + (o.by_sales ? "sales" : "overall") +
+           "\nworkers=" + std::to_string(o.workers);
+}
+
 // A unit that hands nothing over: the search lists its items and ends.
 void skip_unit(HarvestContext& ctx, int, const Text&, std::atomic<bool>& handing_over) {
     handing_over.store(false);
@@ -92,6 +101,11 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
     control.start = [&started](HarvestMode) { return started = true; };
     harvest_button_click(window, values, control);
     if (!started) return kExitBadInput;
+    std::unique_ptr<StoreSink> sink;
+    if (!place.store.empty()) {
+        sink = StoreSink::begin(place.store, RunKind::item_search, search_parameters(options));
+        if (!sink) return kExitBadInput;
+    }
 
     Progress progress(place.progress, place.terminal);
     CliWindow::Observer observer;
@@ -117,7 +131,7 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
         1,
         [&](int) {
             RealSleeper sleeper;
-            HarvestContext ctx{window, values, place.hosts, sleeper};
+            HarvestContext ctx{window, values, place.hosts, sleeper, sink.get()};
             if (want_buyers)
                 item_search_harvest(ctx);
             else
@@ -125,6 +139,7 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
         },
         give_up_on(trouble, values));
     trouble.note(values.WatchEnding.load());
+    if (sink) sink->end(!was_interrupted && !trouble.happened());
     const bool login_needed = window.text(controls::kStatusLabel) == captions().login_needed;
     if (login_needed) {
         progress.blocked();
@@ -174,10 +189,21 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
     CliWindow window;
     ProgramValues values;
     std::vector<std::vector<Text>> rows;
-    for_each_list_line(*urls, [&rows](std::string_view line) { rows.push_back({Text(line)}); });
+    std::vector<Text> addresses;
+    for_each_list_line(*urls, [&](std::string_view line) {
+        rows.push_back({Text(line)});
+        addresses.emplace_back(line);
+    });
     window.append_rows(kUrlList, rows);
     rows = {};
     values.ReportsFolder = reports_folder(place.out);
+    std::unique_ptr<StoreSink> sink;
+    if (!place.store.empty()) {
+        sink = StoreSink::begin(place.store, RunKind::reviews, "");
+        if (!sink) return kExitBadInput;
+        sink->put_urls(addresses);
+    }
+    addresses = {};
 
     Progress progress(place.progress, place.terminal);
     CliWindow::Observer observer;
@@ -197,11 +223,15 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
         workers,
         [&](int) {
             RealSleeper sleeper;
-            HarvestContext ctx{window, values, place.hosts, sleeper};
+            HarvestContext ctx{window, values, place.hosts, sleeper, sink.get()};
             review_worker(ctx);
         },
         give_up_on(trouble, values));
     trouble.note(values.WatchEnding.load());
+    // Finished when every row was taken by a worker that was not stopped.
+    if (sink)
+        sink->end(!was_interrupted && !trouble.happened() &&
+                  values.ReviewCursor.load() >= window.row_count(kUrlList));
     progress.finish();
     // What came before the trouble is kept, as after an interrupt.
     const bool wrote = write_output(place.out, buyer_ids(window));

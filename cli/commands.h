@@ -11,7 +11,8 @@
 // Where the run's output and progress go.
 struct RunPlace {
     HostSettings hosts;
-    std::string out;  // the list file; "-" writes to standard output
+    std::string out;    // the list file; "-" writes to standard output
+    std::string store;  // where the run's rows are kept as well (cli/store_place.h); "": nowhere
     std::FILE* progress = stderr;
     bool terminal = false;  // progress as one rewritten line instead of JSON lines
 };

@@ -155,6 +155,7 @@ int main(int argc, char** argv) {
     workers(members_command, member_workers, settings.member_workers);
 
     if (store.empty()) store = settings.store;
+    place.store = store;
     place.terminal = isatty(STDERR_FILENO) != 0;
     if (*runs_command) return run_list_runs(store);
     if (*export_command) return run_export(store, export_run, place.out, export_format);

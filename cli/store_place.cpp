@@ -24,14 +24,20 @@ std::string store_location(const std::string& given) {
     return given;
 }
 
+namespace {
+
+std::unique_ptr<ResultsStore> open_postgres(const std::string& location) {
+    auto db = std::make_unique<PostgresStore>(location);
+    if (db->ok()) return db;
+    report("cannot use the store: " + db->last_error());
+    return nullptr;
+}
+
+}  // namespace
+
 std::unique_ptr<ResultsStore> open_store_to_read(const std::string& given) {
     const std::string location = store_location(given);
-    if (postgres_address(location)) {
-        auto db = std::make_unique<PostgresStore>(location);
-        if (db->ok()) return db;
-        report("cannot use the store: " + db->last_error());
-        return nullptr;
-    }
+    if (postgres_address(location)) return open_postgres(location);
     std::error_code error;
     if (!fs::is_regular_file(location, error)) {
         report("no results store at " + location);
@@ -48,5 +54,24 @@ std::unique_ptr<ResultsStore> open_store_to_read(const std::string& given) {
     std::string why;
     auto db = SqliteStore::open(location, {}, &why);
     if (!db) report("cannot use the store " + location + ": " + why);
+    return db;
+}
+
+std::unique_ptr<ResultsStore> open_store_to_write(const std::string& given) {
+    const std::string location = store_location(given);
+    if (postgres_address(location)) return open_postgres(location);
+    std::error_code error;
+    const fs::path folder = fs::path(location).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, error)) {
+        report("folder of the store " + location + " does not exist");
+        return nullptr;
+    }
+    std::string why;
+    auto db = SqliteStore::open(location, {}, &why);
+    if (!db) {
+        report("cannot use the store " + location + ": " + why);
+        return nullptr;
+    }
+    if (!db->notice().empty()) report(db->notice());
     return db;
 }

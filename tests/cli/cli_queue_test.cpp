@@ -203,4 +203,30 @@ TEST_F(CliQueue, AnAddressCutShortByAChangedPageStaysOpen) {
     EXPECT_EQ(read_bytes(dir / "all.txt"), "p1\r\nc1\r\nc2\r\n");
 }
 
+// A plain run (no queue) keeps its rows in PostgreSQL as in the embedded store.
+TEST_F(CliQueue, APlainRunKeepsItsRowsInPostgres) {
+    MarketItem mall;
+    mall.id = "81";
+    mall.seller = "781";
+    mall.kind = Kind::Mall;
+    mall.pages = {{"m1", "m2"}, {"m3"}};
+    MarketItem marketplace;
+    marketplace.id = "82";
+    marketplace.seller = "782";
+    marketplace.kind = Kind::Marketplace;
+    marketplace.pages = {{"t1"}};
+    market.add_item(mall);
+    market.add_item(marketplace);
+    write_bytes(dir / "urls.txt", mall.url() + "\r\n" + marketplace.url() + "\r\n");
+
+    const ChildResult r = cli({"--store", pg.address(), "reviews", "--urls",
+                               (dir / "urls.txt").string(), "--out", (dir / "b.txt").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_bytes(dir / "b.txt"), "m1\r\nm2\r\nm3\r\nt1\r\n");
+    const ChildResult exported =
+        cli({"--store", pg.address(), "export", "--run", "1", "--out", (dir / "e.txt").string()});
+    ASSERT_EQ(exported.exit_code, 0) << exported.err;
+    EXPECT_EQ(read_bytes(dir / "e.txt"), read_bytes(dir / "b.txt"));
+}
+
 }  // namespace

@@ -1,0 +1,68 @@
+#include "cli/store_sink.h"
+
+#include <chrono>
+
+#include "cli/run_support.h"
+#include "cli/store_place.h"
+
+namespace {
+
+std::int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+StoreSink::StoreSink(std::unique_ptr<ResultsStore> store, std::int64_t run)
+    : store_(std::move(store)), run_(run) {}
+
+std::unique_ptr<StoreSink> StoreSink::begin(const std::string& location, RunKind kind,
+                                            const std::string& parameters) {
+    auto store = open_store_to_write(location);
+    if (!store) return nullptr;
+    const std::int64_t run = store->begin_run(kind, parameters);
+    if (run == 0) {
+        report("cannot begin a run in the store: " + store->last_error());
+        return nullptr;
+    }
+    report("run " + std::to_string(run) + " in the store " + store_location(location));
+    return std::unique_ptr<StoreSink>(new StoreSink(std::move(store), run));
+}
+
+void StoreSink::failed() {
+    if (reported_.exchange(true)) return;
+    report("the store failed (" + store_->last_error() +
+           "); the run goes on, its rows only in the output file");
+}
+
+bool StoreSink::put_urls(const std::vector<Text>& addresses) {
+    if (store_->put_urls(run_, 0, addresses)) return true;
+    failed();
+    return false;
+}
+
+void StoreSink::end(bool finished) {
+    if (!store_->end_run(run_, finished ? RunEnding::finished : RunEnding::stopped)) failed();
+}
+
+void StoreSink::page(const HarvestedPage& page) {
+    AnswerPage out;
+    out.run = run_;
+    out.source = {std::string(page.service), Text(page.address), page.page, now_ms()};
+    out.body = page.body;
+    for (const HarvestedItem& item : page.items)
+        out.items.push_back({item.serial, item.address, item.item_id, item.shop_id});
+    for (const HarvestedBuyer& buyer : page.buyers)
+        out.buyers.push_back({buyer.serial, buyer.buyer_id, Text(page.item_id)});
+    if (!store_->write_page(out)) failed();
+}
+
+void StoreSink::url_claimed(int row) {
+    if (!store_->set_url_state(run_, row, UrlState::claimed)) failed();
+}
+
+void StoreSink::url_done(int row) {
+    if (!store_->set_url_state(run_, row, UrlState::done)) failed();
+}

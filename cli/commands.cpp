@@ -69,6 +69,20 @@ std::string search_parameters(const SearchOptions& o) {
            "\nworkers=" + std::to_string(o.workers);
 }
 
+// A review worker's row counts as done when the worker takes its next row (it says so in the
+// URL label) or ends without being stopped.
+thread_local bool t_review_row_open = false;
+
+void next_review_row(Progress& progress) {
+    if (t_review_row_open) progress.unit_done();
+    t_review_row_open = true;
+}
+
+void review_worker_ended(Progress& progress) {
+    if (t_review_row_open && !current_run_stopped()) progress.unit_done();
+    t_review_row_open = false;
+}
+
 // A unit that hands nothing over: the search lists its items and ends.
 void skip_unit(HarvestContext& ctx, int, const Text&, std::atomic<bool>& handing_over) {
     handing_over.store(false);
@@ -161,21 +175,32 @@ int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
     CliWindow window;
     ProgramValues values;
     values.ThreadCount = 1;
-    for (const std::string& shop : shops)
-        window.add_item(kShopList, utf8_to_gbk(shop));
     window.set_selection(controls::kMode, 1);
 
     Progress progress(place.progress, place.terminal);
+    progress.set_units({"shop", "shops"}, static_cast<long long>(shops.size()), true);
+    std::atomic<long long> earlier_entries{0};
     CliWindow::Observer observer;
-    observer.pane = [&progress](int pane, const Text& text) {
-        if (pane == kEntryPane) progress.set_rows(to_int(text));
+    observer.pane = [&progress, &earlier_entries](int pane, const Text& text) {
+        if (pane == kEntryPane) progress.set_rows(earlier_entries.load() + to_int(text));
     };
     window.set_observer(std::move(observer));
 
+    // One shop at a time, so the progress can count them and an interrupt keeps the item
+    // addresses of the shops already read; the list comes out as the window's run of all of
+    // them at once makes it, whose entries are handed over in the same order.
     const bool was_interrupted = run_on_threads(1, [&](int) {
         RealSleeper sleeper;
         HarvestContext ctx{window, values, place.hosts, sleeper};
-        shop_item_harvest(ctx);
+        for (const std::string& shop : shops) {
+            window.clear_items(kShopList);
+            window.add_item(kShopList, utf8_to_gbk(shop));
+            window.clear_items(controls::kPageBox);
+            shop_item_harvest(ctx);
+            if (current_run_stopped()) return;
+            earlier_entries += window.item_count(controls::kPageBox);
+            progress.unit_done();
+        }
     });
     progress.finish();
     const bool wrote = write_output(place.out, column_cells(window, kUrlList, 0));
@@ -206,9 +231,11 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
     addresses = {};
 
     Progress progress(place.progress, place.terminal);
+    progress.set_units({}, window.row_count(kUrlList), false);
     CliWindow::Observer observer;
     observer.text = [&progress](std::string_view control, const Text&) {
         if (control == controls::kReviewPageLabel) progress.page();
+        if (control == controls::kReviewUrlLabel) next_review_row(progress);
     };
     observer.rows_added = [&progress](std::string_view list, int count) {
         if (list == controls::kBuyerList) progress.set_rows(count);
@@ -225,6 +252,7 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
             RealSleeper sleeper;
             HarvestContext ctx{window, values, place.hosts, sleeper, sink.get()};
             review_worker(ctx);
+            review_worker_ended(progress);
         },
         give_up_on(trouble, values));
     trouble.note(values.WatchEnding.load());

@@ -22,12 +22,24 @@ double rate(const ProgressState& s) {
     return s.seconds > 0 ? static_cast<double>(s.pages) / s.seconds : 0;
 }
 
+double unit_rate(const ProgressState& s) {
+    return s.seconds > 0 ? static_cast<double>(s.units) / s.seconds : 0;
+}
+
+// Counting units only: no page is counted, so the rate is of the units.
+bool units_only(const ProgressState& s) {
+    return s.total_units > 0 && s.pages == 0 && s.total_pages == 0;
+}
+
+long long left_at(long long total, long long done, double per_second) {
+    if (total <= 0 || per_second <= 0) return -1;
+    return std::llround(static_cast<double>(std::max(0LL, total - done)) / per_second);
+}
+
 // Seconds left, or -1 when not known.
 long long eta(const ProgressState& s) {
-    const double r = rate(s);
-    if (s.total_pages <= 0 || r <= 0) return -1;
-    const long long left = std::max(0LL, s.total_pages - s.pages);
-    return std::llround(static_cast<double>(left) / r);
+    if (s.total_pages > 0) return left_at(s.total_pages, s.pages, rate(s));
+    return left_at(s.total_units, s.units, unit_rate(s));
 }
 
 std::string fixed1(double value) {
@@ -39,9 +51,18 @@ std::string fixed1(double value) {
 }  // namespace
 
 std::string progress_line(const ProgressState& s) {
-    std::string line = "pages " + std::to_string(s.pages);
-    if (s.total_pages > 0) line += "/" + std::to_string(s.total_pages);
-    line += "  rows " + std::to_string(s.rows) + "  " + fixed1(rate(s)) + " pages/s";
+    std::string line;
+    if (!units_only(s)) {
+        line = "pages " + std::to_string(s.pages);
+        if (s.total_pages > 0) line += "/" + std::to_string(s.total_pages);
+        line += "  ";
+    }
+    if (s.total_units > 0)
+        line += std::string(s.names.many) + " " + std::to_string(s.units) + "/" +
+                std::to_string(s.total_units) + "  ";
+    line += "rows " + std::to_string(s.rows) + "  ";
+    line += units_only(s) ? fixed1(unit_rate(s)) + " " + s.names.many + "/s"
+                          : fixed1(rate(s)) + " pages/s";
     const long long left = eta(s);
     if (left >= 0) line += "  ETA " + std::to_string(left) + "s";
     line += "  ";
@@ -54,9 +75,14 @@ std::string progress_line(const ProgressState& s) {
 std::string progress_json(const ProgressState& s, const char* event) {
     std::string json = "{\"event\":\"";
     json += event;
-    json += "\",\"pages\":" + std::to_string(s.pages);
+    json += "\"";
+    if (!units_only(s)) json += ",\"pages\":" + std::to_string(s.pages);
     if (s.total_pages > 0) json += ",\"total_pages\":" + std::to_string(s.total_pages);
-    json += ",\"rows\":" + std::to_string(s.rows) + ",\"rate\":" + fixed1(rate(s));
+    if (s.total_units > 0)
+        json += ",\"" + std::string(s.names.many) + "\":" + std::to_string(s.units) + ",\"total_" +
+                s.names.many + "\":" + std::to_string(s.total_units);
+    json += ",\"rows\":" + std::to_string(s.rows) +
+            ",\"rate\":" + fixed1(units_only(s) ? unit_rate(s) : rate(s));
     const long long left = eta(s);
     if (left >= 0) json += ",\"eta_s\":" + std::to_string(left);
     json += ",\"state\":\"";
@@ -102,6 +128,21 @@ void Progress::json_line_locked(const char* event) {
     const std::string line = progress_json(snapshot_locked(), event) + "\n";
     std::fputs(line.c_str(), out_);
     std::fflush(out_);
+}
+
+void Progress::set_units(ProgressUnits names, long long total, bool line_each) {
+    std::lock_guard lock(mutex_);
+    state_.names = names;
+    state_.total_units = total;
+    line_per_unit_ = line_each;
+    changed_ = true;
+}
+
+void Progress::unit_done() {
+    std::lock_guard lock(mutex_);
+    ++state_.units;
+    changed_ = true;
+    if (line_per_unit_) json_line_locked(state_.names.one);
 }
 
 void Progress::set_rows(long long rows) {

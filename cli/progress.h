@@ -12,20 +12,33 @@
 
 enum class RunState { running, throttled, blocked };
 
+// What a run counts besides pages when it knows how many there are: the items of a review run,
+// the shops of a shop run.
+struct ProgressUnits {
+    const char* one = "item";
+    const char* many = "items";
+};
+
 struct ProgressState {
     long long pages = 0;
     long long total_pages = 0;  // 0 while unknown
     long long rows = 0;
     double seconds = 0;  // since the run began
     RunState state = RunState::running;
-    double pause_left = 0;  // seconds, while throttled
+    double pause_left = 0;      // seconds, while throttled
+    long long units = 0;        // done
+    long long total_units = 0;  // 0: the run counts pages only
+    ProgressUnits names;
 };
 
-// "pages 3/10  rows 120  2.5 pages/s  ETA 3s  running"; the ETA only with a known total and rate.
+// "pages 3/10  rows 120  2.5 pages/s  ETA 3s  running"; with units also "items 2/9" after the
+// pages (and in place of pages and their rate when the run counts none). The ETA comes from the
+// pages when their total is known, else from the units done so far.
 std::string progress_line(const ProgressState& state);
 // {"event":"page","pages":3,"total_pages":10,"rows":120,"rate":2.5,"eta_s":3,"state":"running"}
-// with "pause_s" while throttled and total_pages/eta_s only when known. Events: "page", "state"
-// (the state changed) and "end".
+// with "pause_s" while throttled, total_pages/eta_s only when known and "items"/"total_items"
+// (by the units' name) with units; no pages when the run counts only units. Events: "page", a unit's name, "state" (the state changed) and
+// "end".
 std::string progress_json(const ProgressState& state, const char* event);
 
 class Progress {
@@ -39,6 +52,10 @@ public:
 
     void set_total_pages(long long total);
     void page();
+    // The run also counts units (items, shops) of a known number; one_line_each: a JSON line for
+    // each unit done, for a run that counts no pages.
+    void set_units(ProgressUnits names, long long total, bool line_each);
+    void unit_done();
     void set_rows(long long rows);
     void throttled(int pause_ms);
     void running();
@@ -60,6 +77,7 @@ private:
     std::condition_variable wake_;
     ProgressState state_;
     bool changed_ = false;
+    bool line_per_unit_ = false;
     bool finished_ = false;
     std::thread ticker_;
 };

@@ -1,7 +1,10 @@
 // zembra-cli's arguments, bad inputs, exit codes, progress and interrupt.
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "runtime/gbk.h"
@@ -136,9 +139,17 @@ TEST_F(CliRun, ProgressIsOneJsonLinePerPageWhenNotATerminal) {
          start = end + 1)
         lines.push_back(r.err.substr(start, end - start));
     ASSERT_EQ(lines.size(), 3u) << r.err;
-    EXPECT_TRUE(lines[0].starts_with("{\"event\":\"page\",\"pages\":1,\"rows\":0,")) << lines[0];
-    EXPECT_TRUE(lines[1].starts_with("{\"event\":\"page\",\"pages\":2,\"rows\":2,")) << lines[1];
-    EXPECT_TRUE(lines[2].starts_with("{\"event\":\"end\",\"pages\":2,\"rows\":3,")) << lines[2];
+    // The one item is done at the end, with nothing left to wait for.
+    EXPECT_TRUE(lines[0].starts_with(
+        "{\"event\":\"page\",\"pages\":1,\"items\":0,\"total_items\":1,\"rows\":0,"))
+        << lines[0];
+    EXPECT_TRUE(lines[1].starts_with(
+        "{\"event\":\"page\",\"pages\":2,\"items\":0,\"total_items\":1,\"rows\":2,"))
+        << lines[1];
+    EXPECT_TRUE(lines[2].starts_with(
+        "{\"event\":\"end\",\"pages\":2,\"items\":1,\"total_items\":1,\"rows\":3,"))
+        << lines[2];
+    EXPECT_NE(lines[2].find("\"eta_s\":0,"), std::string::npos) << lines[2];
     for (const auto& line : lines)
         EXPECT_TRUE(line.ends_with("\"state\":\"running\"}")) << line;
 }
@@ -252,6 +263,57 @@ TEST_F(CliRun, CookiesFileSignsThePagesIn) {
     EXPECT_NE(bad.err.find("broken.txt line 1"), std::string::npos) << bad.err;
     EXPECT_EQ(bad.err.find("hidden"), std::string::npos) << bad.err;
     EXPECT_FALSE(std::filesystem::exists(out() + ".2"));
+}
+
+}  // namespace
+
+namespace {
+
+// A shop run counts its shops: a JSON line for each shop read, and an interrupt during a later
+// shop keeps the item addresses of the shops before it.
+TEST_F(CliRun, ShopProgressCountsShopsAndAnInterruptKeepsTheShopsRead) {
+    MarketShop a;
+    a.pages = 2;
+    market.add_shop(a);
+    MarketShop b;
+    b.host = market_host::kShopB;
+    b.kind_a = false;
+    b.first_item = 700000;
+    market.add_shop(b);
+    const std::string shop_a = std::string("http://") + market_host::kShopA + "/";
+    const std::string shop_b = std::string("http://") + market_host::kShopB + "/index.htm";
+
+    const ChildResult whole = cli({"shop", shop_a, shop_b, "--out", out()});
+    ASSERT_EQ(whole.exit_code, 0) << whole.err;
+    EXPECT_TRUE(
+        whole.err.starts_with("{\"event\":\"shop\",\"shops\":1,\"total_shops\":2,\"rows\":6,"))
+        << whole.err;
+    EXPECT_NE(whole.err.find("\n{\"event\":\"shop\",\"shops\":2,\"total_shops\":2,\"rows\":9,"),
+              std::string::npos)
+        << whole.err;
+    EXPECT_NE(whole.err.find("\n{\"event\":\"end\",\"shops\":2,"), std::string::npos) << whole.err;
+    const std::string all = read_bytes(out());
+    std::filesystem::remove(out());
+
+    // The second shop's pages hang until the test ends.
+    // The waiting hook may outlive this test's locals: the flag is shared with it.
+    const auto release = std::make_shared<std::atomic<bool>>(false);
+    market.set_before_answer([release](const std::string& url) {
+        if (url.find(market_host::kShopB) == std::string::npos) return;
+        for (int i = 0; i < 6000 && !release->load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    ChildProcess child(ZEMBRA_CLI_PATH, {"shop", shop_a, shop_b, "--out", out()}, env(), dir);
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.wait_for_error_text("{\"event\":\"shop\",\"shops\":1,", 60000));
+    child.send(SIGINT);
+    const ChildResult r = child.wait(60000);
+    release->store(true);
+    EXPECT_EQ(r.exit_code, 130) << r.err;
+    const std::string first_shop = read_bytes(out());
+    EXPECT_EQ(std::count(first_shop.begin(), first_shop.end(), '\n'), 6) << first_shop;
+    EXPECT_TRUE(all.starts_with(first_shop));
+    market.set_before_answer({});
 }
 
 }  // namespace

@@ -88,9 +88,15 @@ public:
         }
     }
 
+    // URL states go with the next page any worker writes, so they cost no commit of their own.
+    // One lost in a crash only has its row asked again on resume.
     void page(const HarvestedPage& page) override {
-        if (!owner_.store_->write_page(answer_page(run_, page)))
-            owner_.failed(owner_.store_->last_error());
+        AnswerPage record = answer_page(run_, page);
+        {
+            std::lock_guard lock(urls_mutex_);
+            record.url_states.swap(url_states_);
+        }
+        if (!owner_.store_->write_page(record)) owner_.failed(owner_.store_->last_error());
     }
     void url_claimed(int row) override {
         bool known = false;
@@ -99,12 +105,25 @@ public:
             known = row < stored_urls_;
         }
         if (!known) store_new_urls();  // rows imported while the run goes on
-        if (!owner_.store_->set_url_state(run_, row, UrlState::claimed))
-            owner_.failed(owner_.store_->last_error());
+        std::lock_guard lock(urls_mutex_);
+        url_states_.push_back({row, UrlState::claimed});
     }
     void url_done(int row) override {
-        if (!owner_.store_->set_url_state(run_, row, UrlState::done))
-            owner_.failed(owner_.store_->last_error());
+        std::lock_guard lock(urls_mutex_);
+        url_states_.push_back({row, UrlState::done});
+    }
+    // The URL states no page took along.
+    void flush_url_states() {
+        std::vector<UrlStateChange> states;
+        {
+            std::lock_guard lock(urls_mutex_);
+            states.swap(url_states_);
+        }
+        for (const UrlStateChange& change : states)
+            if (!owner_.store_->set_url_state(run_, change.position, change.state)) {
+                owner_.failed(owner_.store_->last_error());
+                return;
+            }
     }
 
 private:
@@ -112,6 +131,7 @@ private:
     const std::int64_t run_;
     std::mutex urls_mutex_;
     int stored_urls_;
+    std::vector<UrlStateChange> url_states_;
     Window* window_ = nullptr;
 };
 
@@ -167,6 +187,7 @@ void ResultsRecorder::leave_reviews(Window& window, const ProgramValues& values)
     const bool all_taken = values.ReviewCursor.load() >= window.row_count(controls::kUrlList);
     const RunEnding ending =
         all_taken && !current_run_stopped() ? RunEnding::finished : RunEnding::stopped;
+    reviews_->flush_url_states();
     if (!store_->end_run(reviews_->run(), ending)) failed(store_->last_error());
     reviews_.reset();
     review_workers_ = 0;

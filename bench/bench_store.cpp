@@ -1,9 +1,13 @@
 // The cost of the results store. A review harvest with 3 workers against the loopback marketplace
-// (200 items of 5 review pages, 20 buyers a page), once without the store and once writing every
-// page through the window's recorder; prints pages/s of each and rows/s written. Then 100,000
-// buyer rows written in pages of 20, and the size of the database they make.
+// (200 items of 5 review pages, 20 buyers a page), without the store and writing every page
+// through the window's recorder, over several rounds; prints pages/s of each and rows/s written.
+// Then 100,000 buyer rows written in pages of 20, and the size of the database they make.
+#include <sys/resource.h>
+#include <algorithm>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -28,8 +32,18 @@ constexpr int kWorkers = 3;
 
 struct Outcome {
     double seconds = 0;
+    double cpu_seconds = 0;  // the whole process's, the loopback marketplace's included
     int rows = 0;
 };
+
+double cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 Outcome harvest(const std::vector<std::string>& urls, ResultsRecorder* recorder) {
     MemoryWindow window;
@@ -42,6 +56,7 @@ Outcome harvest(const std::vector<std::string>& urls, ResultsRecorder* recorder)
     window.append_rows(controls::kUrlList, rows);
 
     values.ReviewRunFlag = 1;
+    const double cpu_start = cpu_seconds();
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (int w = 0; w < kWorkers; ++w)
@@ -54,7 +69,7 @@ Outcome harvest(const std::vector<std::string>& urls, ResultsRecorder* recorder)
     for (auto& t : threads)
         t.join();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return {elapsed.count(), window.row_count(controls::kBuyerList)};
+    return {elapsed.count(), cpu_seconds() - cpu_start, window.row_count(controls::kBuyerList)};
 }
 
 double size_mb(const fs::path& path) {
@@ -63,9 +78,24 @@ double size_mb(const fs::path& path) {
     return ec ? 0.0 : static_cast<double>(size) / (1024.0 * 1024.0);
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double lowest(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
+
+double highest(const std::vector<double>& values) {
+    return *std::max_element(values.begin(), values.end());
+}
+
 }  // namespace
 
-int main() {
+// The argument, when given, is the number of rounds (4).
+int main(int argc, char** argv) {
     Marketplace market;
     if (!market.ok()) {
         std::fprintf(stderr, "cannot start the loopback marketplace\n");
@@ -91,22 +121,45 @@ int main() {
                 kItems, kPages, kBuyersPerPage);
     const double pages = kItems * kPages;
     TempFolder folder("zembra-bench-store");
-    // Alternating, twice each, so a passing load on the machine hits both alike.
-    double without_s = 0, with_s = 0;
-    int with_rows = 0;
-    for (int round = 0; round < 2; ++round) {
-        without_s += harvest(urls, nullptr).seconds;
-        std::string error;
-        auto recorder = open_results(folder.path(), {}, [](const std::string& m) {
-            std::fprintf(stderr, "%s\n", m.c_str());
-        });
-        const Outcome with = harvest(urls, recorder.get());
-        with_s += with.seconds;
-        with_rows += with.rows;
+    // Rounds alternate which harvest goes first, so a passing load on the shared machine hits both
+    // alike; every round is printed, then the medians.
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 4;
+    std::vector<double> without_rates, with_rates, ratios, without_cpu, with_cpu;
+    double rows_per_s = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const fs::path place = folder / ("round" + std::to_string(round));
+        fs::create_directories(place);
+        auto recorder = open_results(
+            place, {}, [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+        if (recorder->store() == nullptr) return 1;  // no figures without the store
+        Outcome without, with;
+        if (round % 2 == 0) {
+            without = harvest(urls, nullptr);
+            with = harvest(urls, recorder.get());
+        } else {
+            with = harvest(urls, recorder.get());
+            without = harvest(urls, nullptr);
+        }
+        without_rates.push_back(pages / without.seconds);
+        with_rates.push_back(pages / with.seconds);
+        ratios.push_back(100.0 * without.seconds / with.seconds);
+        without_cpu.push_back(1e6 * without.cpu_seconds / pages);
+        with_cpu.push_back(1e6 * with.cpu_seconds / pages);
+        rows_per_s = std::max(rows_per_s, with.rows / with.seconds);
+        std::printf(
+            "  round %d: without store %.0f pages/s, with store %.0f pages/s (%.1f %%); CPU "
+            "%.0f vs %.0f us a page\n",
+            round + 1, without_rates.back(), with_rates.back(), ratios.back(), without_cpu.back(),
+            with_cpu.back());
     }
-    std::printf("  without store: %.0f pages/s\n", 2 * pages / without_s);
-    std::printf("  with store:    %.0f pages/s, %.0f rows/s written (%.1f %% of the pages/s)\n",
-                2 * pages / with_s, with_rows / with_s, 100.0 * without_s / with_s);
+    std::printf("  without store: median %.0f pages/s (%.0f..%.0f)\n", median(without_rates),
+                lowest(without_rates), highest(without_rates));
+    std::printf("  with store:    median %.0f pages/s (%.0f..%.0f), up to %.0f rows/s written\n",
+                median(with_rates), lowest(with_rates), highest(with_rates), rows_per_s);
+    std::printf("  CPU a page (process): median %.0f us without, %.0f us with the store\n",
+                median(without_cpu), median(with_cpu));
+    std::printf("  with/without per round: median %.1f %% (%.1f..%.1f %%)\n", median(ratios),
+                lowest(ratios), highest(ratios));
 
     constexpr int kRows = 100000;
     const fs::path path = folder / "size.db";

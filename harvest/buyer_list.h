@@ -3,10 +3,10 @@
 // and ends at the next "-"; an ID repeated within one answer is listed once.
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
+#include "harvest/row_order.h"
 #include "harvest/window.h"
 #include "runtime/text.h"
 
@@ -16,7 +16,8 @@ inline constexpr std::string_view kBuyerMarker = "XXXXXXXXXX_!!";
 using BuyersNumbered = std::function<void(int first, const std::vector<Text>& ids)>;
 
 // Appends the answer's buyer IDs to `list` as rows (number, ID). The numbers are taken from
-// `counter` and the rows added under `order`, so that across workers the list stays in number
-// order. Nothing is listed, and no number taken, once the calling run is stopped.
-void list_buyers(Window& window, std::string_view list, const Text& answer, std::mutex& order,
+// `counter` in `order`'s turn, `numbered` is told them, and the rows are added in the same turn,
+// so that across workers the list stays in number order while `numbered` runs on several workers
+// at once. Nothing is listed, and no number taken, once the calling run is stopped.
+void list_buyers(Window& window, std::string_view list, const Text& answer, RowOrder& order,
                  std::atomic<int>& counter, const BuyersNumbered& numbered = {});

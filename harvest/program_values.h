@@ -3,9 +3,9 @@
 // workers read them. Counters that several workers advance are atomic.
 #include <atomic>
 #include <filesystem>
-#include <mutex>
 
 #include "harvest/answer_kind.h"
+#include "harvest/row_order.h"
 #include "runtime/stop.h"
 #include "runtime/text.h"
 
@@ -23,7 +23,7 @@ struct ProgramValues {
     // Where answers of a shape the program does not know are saved: "reports" next to the output
     // file. Empty: "reports" in the data folder.
     std::filesystem::path ReportsFolder;
-    std::mutex BuyerListOrder;  // numbers taken and buyer rows added in one step
+    RowOrder BuyerListOrder;  // buyer numbers taken and rows added in the same turn
     // Set when the answer watch ended the run: Unrecognised for a lasting unknown answer, else
     // the kind the address kept answering. Marked while it has not. A front end without message
     // boxes (the command line) tells its caller from this.

@@ -128,7 +128,7 @@ void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
 }
 
 void ReviewHandover::list_buyers(const Address& a, const Text& url, int page, const Text& answer) {
-    ::list_buyers(ctx_.window, kHandoverBuyers, answer, rows_mutex_, listed_,
+    ::list_buyers(ctx_.window, kHandoverBuyers, answer, rows_order_, listed_,
                   [&](int first, const std::vector<Text>& ids) {
                       if (ctx_.sink == nullptr) return;
                       const bool mall = &a.markers == &kMallMarkers;

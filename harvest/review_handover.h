@@ -20,6 +20,7 @@
 
 #include "harvest/answer_watch.h"
 #include "harvest/harvest_context.h"
+#include "harvest/row_order.h"
 #include "runtime/text.h"
 
 // Where a review answer says which page is its last and which one it is.
@@ -63,7 +64,7 @@ private:
     HarvestContext& ctx_;
     AnswerWatch& watch_;
     std::stop_token stop_;
-    std::mutex rows_mutex_;  // numbers taken and rows added in one step, so rows stay in order
+    RowOrder rows_order_;  // numbers taken and rows added in the same turn, so rows stay in order
     std::atomic<int> listed_{0};
     std::shared_ptr<Address> current_;
     std::vector<std::thread> units_;

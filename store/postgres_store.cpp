@@ -171,6 +171,12 @@ bool PostgresStore::write_page(const AnswerPage& page) {
                       {run, utf8(buyer.buyer_id), utf8(buyer.item_id), answer_id});
         if (!added) return fail();
     }
+    for (const UrlStateChange& change : page.url_states)
+        if (!command("UPDATE urls SET state = $3, claimed_ms = COALESCE(claimed_ms, " + kNow +
+                         ") WHERE run = $1 AND position = $2",
+                     {run, std::to_string(change.position),
+                      std::to_string(static_cast<int>(change.state))}))
+            return fail();
     return command("COMMIT") || fail();
 }
 

@@ -81,13 +81,21 @@ struct BuyerRow {
     bool operator==(const BuyerRow&) const = default;
 };
 
-// One answer page and the rows it gave, written in one transaction.
+// A row of the run's URL list that moved on.
+struct UrlStateChange {
+    int position = 0;
+    UrlState state = UrlState::open;
+};
+
+// One answer page and the rows it gave, written in one transaction, together with URL states
+// that may as well wait for the next page (so they cost no commit of their own).
 struct AnswerPage {
     std::int64_t run = 0;
     AnswerSource source;
     std::string_view body;  // archived only when the store keeps answers
     std::vector<ItemRow> items;
     std::vector<BuyerRow> buyers;
+    std::vector<UrlStateChange> url_states;
 };
 
 // A run's rows in serial order.

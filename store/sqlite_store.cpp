@@ -193,12 +193,70 @@ bool SqliteStore::end_run(std::int64_t run, RunEnding ending) {
     return true;
 }
 
-bool SqliteStore::write_page(const AnswerPage& page) {
+bool SqliteStore::grouped(const std::function<bool()>& write) {
+    Pending mine{&write};
+    std::unique_lock lock(queue_mutex_);
+    queue_.push_back(&mine);
+    while (!mine.done) {
+        if (committing_) {
+            committed_.wait(lock);
+            continue;
+        }
+        // Nobody commits: this caller commits every write waiting, its own among them.
+        committing_ = true;
+        std::vector<Pending*> group;
+        group.swap(queue_);
+        lock.unlock();
+        commit_group(group);
+        lock.lock();
+        committing_ = false;
+        for (Pending* pending : group)
+            pending->done = true;
+        committed_.notify_all();
+    }
+    return mine.ok;
+}
+
+void SqliteStore::commit_group(const std::vector<Pending*>& group) {
     std::lock_guard lock(mutex_);
     constexpr std::string_view what = "结果库写入失败";
-    SqliteTransaction transaction(db_);
-    if (transaction.begun() != SQLITE_OK) return fail_code(what, transaction.begun());
+    if (group.size() > 1) {
+        SqliteTransaction transaction(db_);
+        bool ok = transaction.begun() == SQLITE_OK;
+        for (size_t i = 0; ok && i < group.size(); ++i)
+            ok = (*group[i]->write)();
+        if (ok && transaction.commit() == SQLITE_OK) {
+            for (Pending* pending : group)
+                pending->ok = true;
+            return;
+        }
+    }
+    // Alone, or again one by one after the group failed: a bad write fails only itself.
+    for (Pending* pending : group) {
+        SqliteTransaction transaction(db_);
+        if (transaction.begun() != SQLITE_OK) {
+            fail_code(what, transaction.begun());
+            continue;
+        }
+        if (!(*pending->write)()) continue;
+        const int rc = transaction.commit();
+        if (rc != SQLITE_OK) {
+            fail_code(what, rc);
+            continue;
+        }
+        pending->ok = true;
+    }
+}
 
+bool SqliteStore::write_page(const AnswerPage& page) {
+    // Compressed before the lock, so that workers compress at the same time.
+    const std::string body = options_.keep_answers ? compress_answer(page.body) : std::string();
+    return grouped([&] { return write_page_rows(page, body); });
+}
+
+// The answer and its rows, in the caller's transaction.
+bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compressed) {
+    constexpr std::string_view what = "结果库写入失败";
     SqliteStatement& answer = cached(insert_answer_,
                                      "INSERT INTO answers(run, service, address, page, time_ms, "
                                      "body, body_size) VALUES(?, ?, ?, ?, ?, ?, ?)");
@@ -208,7 +266,7 @@ bool SqliteStore::write_page(const AnswerPage& page) {
     answer.bind(4, static_cast<std::int64_t>(page.source.page));
     answer.bind(5, page.source.time_ms != 0 ? page.source.time_ms : now_ms());
     if (options_.keep_answers) {
-        answer.bind_blob(6, compress_answer(page.body));
+        answer.bind_blob(6, compressed);
         answer.bind(7, static_cast<std::int64_t>(page.body.size()));
     } else {
         answer.bind_null(6);
@@ -250,8 +308,8 @@ bool SqliteStore::write_page(const AnswerPage& page) {
             buyer.reset();
         }
     }
-    rc = transaction.commit();
-    if (rc != SQLITE_OK) return fail_code(what, rc);
+    for (const UrlStateChange& change : page.url_states)
+        if (!write_url_state(page.run, change.position, change.state, {})) return false;
     return true;
 }
 
@@ -279,7 +337,11 @@ bool SqliteStore::put_urls(std::int64_t run, int first_position,
 
 bool SqliteStore::set_url_state(std::int64_t run, int position, UrlState state,
                                 std::string_view worker) {
-    std::lock_guard lock(mutex_);
+    return grouped([&] { return write_url_state(run, position, state, worker); });
+}
+
+bool SqliteStore::write_url_state(std::int64_t run, int position, UrlState state,
+                                  std::string_view worker) {
     SqliteStatement& update = cached(url_state_,
                                      "UPDATE urls SET state = ?, worker = coalesce(?, worker), "
                                      "claimed_ms = coalesce(claimed_ms, ?) WHERE run = ? AND "

@@ -1,10 +1,16 @@
 #pragma once
 // The results store in one SQLite file (WAL journal, synchronous=NORMAL: a committed page survives
 // a crash of the program). Every call takes the store's lock, so workers may share one store.
+// Pages and URL states that workers write at the same time are committed together in one
+// transaction (each still all or nothing, and each call returns once its own write is committed),
+// so a commit's fixed cost is shared among them.
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "store/results_store.h"
 #include "store/sqlite_handle.h"
@@ -41,6 +47,18 @@ public:
 private:
     SqliteStore(std::filesystem::path path, StoreOptions options);
     int prepare();  // pragmas and schema; the SQLite result code
+    // One write waiting for its commit.
+    struct Pending {
+        const std::function<bool()>* write;
+        bool done = false;
+        bool ok = false;
+    };
+    // Runs `write` (statements without a transaction of their own) in a transaction shared with
+    // the writes that came meanwhile; true once it is committed.
+    bool grouped(const std::function<bool()>& write);
+    void commit_group(const std::vector<Pending*>& group);
+    bool write_page_rows(const AnswerPage& page, std::string_view compressed);
+    bool write_url_state(std::int64_t run, int position, UrlState state, std::string_view worker);
     bool fail(std::string_view what);
     bool fail_code(std::string_view what, int rc);
     // The statement in the slot, prepared on first use and reset for new binds.
@@ -52,6 +70,10 @@ private:
     mutable std::mutex mutex_;
     SqliteDb db_;
     std::string error_;
+    std::mutex queue_mutex_;  // the writes waiting, and whether a group is being committed
+    std::condition_variable committed_;
+    std::vector<Pending*> queue_;
+    bool committing_ = false;
     // The statements of every page, prepared once; declared after db_ so they go first.
     std::unique_ptr<SqliteStatement> insert_answer_, insert_item_, insert_buyer_, url_state_;
 };

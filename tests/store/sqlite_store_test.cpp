@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -150,6 +151,65 @@ TEST_F(Store, EveryOpenUrlIsClaimedOnceAcrossThreadsAndConnections) {
     EXPECT_EQ(claimed.size(), static_cast<size_t>(kUrls - 1));
     EXPECT_EQ(std::set<int>(claimed.begin(), claimed.end()).size(), claimed.size()) << "twice";
     EXPECT_EQ(claimed.count(5), 0U) << "a done row is not claimed again";
+}
+
+TEST_F(Store, PagesOfManyThreadsAtOnceAreEachStoredWholeOrNotAtAll) {
+    constexpr int kThreads = 4;
+    constexpr int kPages = 40;
+    auto store = open_store(path);
+    const auto run = store->begin_run(RunKind::reviews, "");
+    std::vector<Text> addresses;
+    for (int t = 0; t < kThreads; ++t)
+        addresses.push_back("http://item.example/?id=" + std::to_string(t));
+    ASSERT_TRUE(store->put_urls(run, 0, addresses));
+    {
+        // The file refuses one buyer ID; a page holding it fails, and only that page.
+        SqliteDb db;
+        ASSERT_EQ(db.open(path, false), 0);
+        ASSERT_EQ(db.exec("CREATE TRIGGER refuse BEFORE INSERT ON buyers WHEN NEW.buyer_id = "
+                          "'refused' BEGIN SELECT RAISE(ABORT, 'refused'); END"),
+                  0);
+    }
+    auto refused = [](int t, int p) { return t == 1 && p % 10 == 3; };
+    std::atomic<int> wrong_results{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int p = 0; p < kPages; ++p) {
+                const int first = (t * kPages + p) * 3 + 1;
+                AnswerPage page =
+                    buyer_page(run, first,
+                               {"x" + std::to_string(first), "y", refused(t, p) ? "refused" : "z"});
+                // The URL row goes done with the thread's last page, in the same commit.
+                if (p == kPages - 1) page.url_states.push_back({t, UrlState::done});
+                if (store->write_page(page) == refused(t, p)) ++wrong_results;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong_results.load(), 0);
+
+    const StoredRows rows = store->rows(run);
+    std::set<std::int64_t> serials;
+    for (const BuyerRow& row : rows.buyers)
+        serials.insert(row.serial);
+    std::set<std::int64_t> expected;
+    int good_pages = 0;
+    for (int t = 0; t < kThreads; ++t)
+        for (int p = 0; p < kPages; ++p)
+            if (!refused(t, p)) {
+                ++good_pages;
+                for (int i = 0; i < 3; ++i)
+                    expected.insert((t * kPages + p) * 3 + 1 + i);
+            }
+    EXPECT_EQ(serials, expected);
+    SqliteDb db;
+    ASSERT_EQ(db.open(path, false), 0);
+    SqliteStatement answers(db, "SELECT count(*) FROM answers");
+    ASSERT_EQ(answers.step(), 100);  // SQLITE_ROW
+    EXPECT_EQ(answers.column_int(0), good_pages) << "a refused page left its answer behind";
+    for (const StoredUrl& url : store->urls(run))
+        EXPECT_EQ(url.state, UrlState::done) << url.position;
 }
 
 TEST_F(Store, AnswerBodiesAreArchivedOnlyWhenAsked) {

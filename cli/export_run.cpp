@@ -1,5 +1,6 @@
 #include "cli/export_run.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -9,6 +10,7 @@
 #include "harvest/address_normalise.h"
 #include "runtime/convert.h"
 #include "store/exporters.h"
+#include "store/sqlite_store.h"
 
 namespace {
 
@@ -64,6 +66,48 @@ RunTable run_table(const StoredRows& stored) {
     return table;
 }
 
+const char* kind_name(RunKind kind) {
+    switch (kind) {
+        case RunKind::item_search:
+            return "search";
+        case RunKind::shop_items:
+            return "shop";
+        default:
+            return "reviews";
+    }
+}
+
+const char* ending_name(const RunInfo& run) {
+    if (!run.ended_ms) return "not ended";
+    switch (run.ending) {
+        case RunEnding::finished:
+            return "finished";
+        case RunEnding::stopped:
+            return "stopped";
+        case RunEnding::restored:
+            return "restored";
+        case RunEnding::set_aside:
+            return "set aside";
+        default:
+            return "not ended";
+    }
+}
+
+// "2026-12-08 22:00:01" (UTC).
+std::string utc_time(std::int64_t ms) {
+    const std::chrono::sys_seconds time{std::chrono::seconds(ms / 1000)};
+    const auto day = std::chrono::floor<std::chrono::days>(time);
+    const std::chrono::year_month_day date{day};
+    const std::chrono::hh_mm_ss clock{time - day};
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02lld:%02lld:%02lld",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long long>(clock.hours().count()),
+                  static_cast<long long>(clock.minutes().count()),
+                  static_cast<long long>(clock.seconds().count()));
+    return text;
+}
+
 bool write_stdout(const std::string& bytes) {
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
                     std::fflush(stdout) == 0;
@@ -111,4 +155,25 @@ int run_export(const std::string& store_address, long long run, const std::strin
     if (written) return kExitDone;
     report("cannot write " + out + (error.empty() ? "" : ": " + error));
     return kExitBadInput;
+}
+
+int run_list_stored_runs(const std::string& given) {
+    const auto opened = open_store_to_read(given);
+    auto* store = dynamic_cast<SqliteStore*>(opened.get());
+    if (store == nullptr) return kExitBadInput;
+    std::string listing;
+    for (const RunCounts& c : store->run_counts()) {
+        std::string parameters = c.run.parameters;
+        for (char& ch : parameters)
+            if (ch == '\n') ch = ' ';
+        listing += "run " + std::to_string(c.run.id) + "  " + kind_name(c.run.kind) + "  " +
+                   utc_time(c.run.started_ms) + " UTC  " + ending_name(c.run) + "  urls " +
+                   std::to_string(c.urls) + "  items " + std::to_string(c.items) + "  buyers " +
+                   std::to_string(c.buyers) + (parameters.empty() ? "" : "  " + parameters) + "\n";
+    }
+    if (!store->last_error().empty()) {
+        report("cannot read the runs: " + store->last_error());
+        return kExitBadInput;
+    }
+    return write_stdout(listing) ? kExitDone : kExitBadInput;
 }

@@ -14,6 +14,7 @@
 #include "cli/proxy_check.h"
 #include "cli/queue_run.h"
 #include "cli/run_support.h"
+#include "cli/store_place.h"
 #include "web/cookies_file.h"
 #include "web/program_settings.h"
 
@@ -104,7 +105,9 @@ int main(int argc, char** argv) {
     add_out(members_command);
 
     CLI::App* runs_command =
-        app.add_subcommand("runs", "List the shared queues with per-process counts");
+        app.add_subcommand("runs",
+                           "List the stored runs with their row counts (a postgresql:// store: "
+                           "the shared queues with per-process counts)");
     long long export_run = 0;
     std::string export_format;
     CLI::App* export_command = app.add_subcommand(
@@ -157,7 +160,8 @@ int main(int argc, char** argv) {
     if (store.empty()) store = settings.store;
     place.store = store;
     place.terminal = isatty(STDERR_FILENO) != 0;
-    if (*runs_command) return run_list_runs(store);
+    if (*runs_command)
+        return postgres_address(store) ? run_list_runs(store) : run_list_stored_runs(store);
     if (*export_command) return run_export(store, export_run, place.out, export_format);
     install_interrupt_handler();
     if (*search_command) {

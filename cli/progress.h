@@ -37,8 +37,8 @@ struct ProgressState {
 std::string progress_line(const ProgressState& state);
 // {"event":"page","pages":3,"total_pages":10,"rows":120,"rate":2.5,"eta_s":3,"state":"running"}
 // with "pause_s" while throttled, total_pages/eta_s only when known and "items"/"total_items"
-// (by the units' name) with units; no pages when the run counts only units. Events: "page", a unit's name, "state" (the state changed) and
-// "end".
+// (by the units' name) with units; no pages when the run counts only units. Events: "page", a
+// unit's name, "state" (the state changed) and "end".
 std::string progress_json(const ProgressState& state, const char* event);
 
 class Progress {

@@ -402,6 +402,33 @@ std::vector<RunInfo> SqliteStore::unfinished_runs() {
     return runs;
 }
 
+std::vector<RunCounts> SqliteStore::run_counts() {
+    std::lock_guard lock(mutex_);
+    std::vector<RunCounts> runs;
+    SqliteStatement select(db_,
+                           "SELECT r.id, r.kind, r.parameters, r.started_ms, r.ended_ms, r.ending, "
+                           "(SELECT count(*) FROM items i WHERE i.run = r.id), "
+                           "(SELECT count(*) FROM buyers b WHERE b.run = r.id), "
+                           "(SELECT count(*) FROM urls u WHERE u.run = r.id) "
+                           "FROM runs r ORDER BY r.id");
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        RunCounts counts;
+        counts.run.id = select.column_int(0);
+        counts.run.kind = static_cast<RunKind>(select.column_int(1));
+        counts.run.parameters = select.column_text(2);
+        counts.run.started_ms = select.column_int(3);
+        if (select.column_int(4) != 0) counts.run.ended_ms = select.column_int(4);
+        counts.run.ending = static_cast<RunEnding>(select.column_int(5));
+        counts.items = select.column_int(6);
+        counts.buyers = select.column_int(7);
+        counts.urls = select.column_int(8);
+        runs.push_back(std::move(counts));
+    }
+    if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
+    return runs;
+}
+
 StoredRows SqliteStore::rows(std::int64_t run) {
     std::lock_guard lock(mutex_);
     StoredRows stored;

@@ -18,6 +18,14 @@
 // "zembra.db" in the given folder (the output file's).
 std::filesystem::path store_path(const std::filesystem::path& folder);
 
+// A run with its row counts, as a listing of the store shows it.
+struct RunCounts {
+    RunInfo run;
+    std::int64_t items = 0;
+    std::int64_t buyers = 0;
+    std::int64_t urls = 0;
+};
+
 class SqliteStore : public ResultsStore {
 public:
     // Opens or creates the file. A file that is no database or is damaged is renamed aside
@@ -43,6 +51,8 @@ public:
     StoredRows rows(std::int64_t run) override;
     std::vector<StoredUrl> urls(std::int64_t run) override;
     std::vector<StoredAnswer> answers(std::int64_t run) override;
+    // Every run, oldest first, with its row counts.
+    std::vector<RunCounts> run_counts();
 
 private:
     SqliteStore(std::filesystem::path path, StoreOptions options);

@@ -36,8 +36,11 @@ protected:
                        {2, "", "2", "12"},
                        {3, "http://item.taobao.test/item.htm?id=3", "3", "13"}};
         ASSERT_TRUE(store->write_page(items));
-        // A run that never got a row.
+        // A run that never got a row, nor an end.
         ASSERT_EQ(store->begin_run(RunKind::reviews, ""), 3);
+        ASSERT_TRUE(store->put_urls(3, 0, {"http://a/item.htm?id=1", "http://a/item.htm?id=2"}));
+        ASSERT_TRUE(store->end_run(1, RunEnding::finished));
+        ASSERT_TRUE(store->end_run(2, RunEnding::stopped));
     }
     ChildResult export_run(const std::vector<std::string>& args) {
         std::vector<std::string> all{"--store", dir.string(), "export"};
@@ -130,6 +133,28 @@ TEST_F(CliExport, NothingToExportIsBadInputAndWritesNothing) {
     EXPECT_EQ(read_bytes(dir / "notes.txt"), "not a store\r\n");
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find("corrupt"), std::string::npos);
+}
+
+TEST_F(CliExport, RunsListsEveryRunWithItsCounts) {
+    const ChildResult r = cli({"--store", dir.string(), "runs"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = r.out.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(r.out.substr(start, end - start));
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    const struct {
+        const char* head;
+        const char* tail;
+    } want[] = {
+        {"run 1  reviews  20", " UTC  finished  urls 0  items 0  buyers 3"},
+        {"run 2  search  20", " UTC  stopped  urls 0  items 3  buyers 0  keyword=x"},
+        {"run 3  reviews  20", " UTC  not ended  urls 2  items 0  buyers 0"},
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].starts_with(want[i].head)) << lines[i];
+        EXPECT_TRUE(lines[i].ends_with(want[i].tail)) << lines[i];
+    }
 }
 
 }  // namespace

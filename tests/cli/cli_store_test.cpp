@@ -1,6 +1,8 @@
 // zembra-cli runs with --store: their runs and rows go to a SQLite store, and export gives back
 // what the run's own output file holds.
 
+#include <algorithm>
+
 #include "store/sqlite_store.h"
 #include "tests/cli/cli_fixture.h"
 
@@ -56,6 +58,16 @@ TEST_F(CliStore, RunsKeepTheirRowsAndExportGivesTheOutputBack) {
                                    "--out", (dir / "items.txt").string()});
     ASSERT_EQ(items.exit_code, 0) << items.err;
     EXPECT_EQ(exported(db, 2), read_bytes(dir / "items.txt"));
+
+    const ChildResult runs = cli({"--store", db, "runs"});
+    ASSERT_EQ(runs.exit_code, 0) << runs.err;
+    EXPECT_NE(runs.out.find(" UTC  finished  urls 6  items 0  buyers " +
+                            std::to_string(std::count(buyers.begin(), buyers.end(), '\n')) + "\n"),
+              std::string::npos)
+        << runs.out;
+    EXPECT_NE(runs.out.find(" UTC  finished  urls 0  items 10  buyers 0  keyword=x pages=2 "),
+              std::string::npos)
+        << runs.out;
 
     // Both runs ended; the review run's URL list is there with every row done.
     std::string error;

@@ -35,13 +35,10 @@ const Text& export_filter() {
     return filter;
 }
 
-// Larger lists than this are no list of ours, and would only fill the memory.
-constexpr std::uint64_t kMaxImportBytes = std::uint64_t{1} << 30;
-
 // The chosen file's bytes for an import. A device, a pipe or an oversized file is refused with a
 // message; a missing or unreadable one imports as nothing, as an empty one does.
 ListFileText read_import(const std::filesystem::path& path) {
-    FileRead read = file_read_regular(path, kMaxImportBytes);
+    FileRead read = file_read_regular(path, kMaxListFileBytes);
     if (read.status == FileReadStatus::not_regular) {
         static const Text refused = utf8_to_gbk("导入失败：所选的不是普通文件");
         message_box(refused);

@@ -76,11 +76,16 @@ std::optional<std::string> read_list_input(const std::string& path, const char* 
         report(std::string(what) + " " + path + " does not exist or is not a file");
         return std::nullopt;
     }
-    const ListFileText file{file_read_all(path)};
-    if (file.bytes.empty() && fs::file_size(path, error) > 0) {
+    FileRead read = file_read_regular(path, kMaxListFileBytes);
+    if (read.status == FileReadStatus::too_large) {
+        report(std::string(what) + " " + path + " is larger than 1 GiB");
+        return std::nullopt;
+    }
+    if (read.status != FileReadStatus::ok) {
         report("cannot read " + std::string(what) + " " + path);
         return std::nullopt;
     }
+    const ListFileText file{std::move(read.bytes)};
     std::string text(file.text());
     if (const auto line = first_invalid_gbk_line(text)) {
         report(std::string(what) + " " + path + ": line " + std::to_string(*line) +

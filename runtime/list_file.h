@@ -3,12 +3,16 @@
 // reading stops at the first NUL. One place for the rules, so the window and the command line
 // import a file alike (writing them is store/exporters' text export).
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "runtime/text.h"
+
+// Larger lists than this are no list of ours, and would only fill the memory: imports refuse them.
+inline constexpr std::uint64_t kMaxListFileBytes = std::uint64_t{1} << 30;
 
 // The file's text: its bytes up to the first NUL, kept as read so a large file is not copied.
 struct ListFileText {

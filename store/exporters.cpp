@@ -3,8 +3,10 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <string>
 #include <system_error>
 
 #include "runtime/gbk.h"
@@ -35,6 +37,27 @@ bool write_bytes(const fs::path& path, std::string_view bytes, std::string* erro
     if (out) return true;
     if (error != nullptr) *error = "无法写入 " + path.string();
     return false;
+}
+
+// A name beside the target that no file has yet, taken by creating it empty: the temporary file
+// must never replace a file of the user's that happens to carry the name. Empty when none can be
+// made.
+fs::path take_part_name(const fs::path& path) {
+    for (int i = 0; i < 100; ++i) {
+        const fs::path part =
+            path.string() + (i == 0 ? std::string(".part") : "." + std::to_string(i) + ".part");
+#ifdef _WIN32
+        std::FILE* file = _wfopen(part.c_str(), L"wx");
+#else
+        std::FILE* file = std::fopen(part.c_str(), "wx");
+#endif
+        if (file != nullptr) {
+            std::fclose(file);
+            return part;
+        }
+        if (errno != EEXIST) break;
+    }
+    return {};
 }
 
 }  // namespace
@@ -113,11 +136,6 @@ bool write_xlsx(const fs::path& path, const std::vector<std::vector<Text>>& rows
 
 namespace {
 
-// Where a file is written before it is renamed over the target.
-fs::path part_path(const fs::path& path) {
-    return path.string() + ".part";
-}
-
 // The written part renamed over the target, or removed when it was not written whole.
 bool finish_part(const fs::path& part, const fs::path& path, bool written, std::string* error) {
     std::error_code ec;
@@ -156,7 +174,11 @@ bool export_lines(const fs::path& path, const std::vector<Text>& lines, std::str
 
 bool export_lines(const fs::path& path, ExportFormat format, const std::vector<Text>& lines,
                   std::string* error) {
-    const fs::path part = part_path(path);
+    const fs::path part = take_part_name(path);
+    if (part.empty()) {
+        if (error != nullptr) *error = "无法写入 " + path.string();
+        return false;
+    }
     bool written = false;
     switch (format) {
         case ExportFormat::text:
@@ -204,6 +226,10 @@ std::string jsonl_export(const std::vector<JsonField>& fields,
 
 bool export_jsonl(const fs::path& path, const std::vector<JsonField>& fields,
                   const std::vector<std::vector<Text>>& rows, std::string* error) {
-    const fs::path part = part_path(path);
+    const fs::path part = take_part_name(path);
+    if (part.empty()) {
+        if (error != nullptr) *error = "无法写入 " + path.string();
+        return false;
+    }
     return finish_part(part, path, write_bytes(part, jsonl_export(fields, rows), error), error);
 }

@@ -28,7 +28,8 @@ bool write_xlsx(const std::filesystem::path& path, const std::vector<std::vector
                 std::string* error);
 
 // The lines, one cell each, in the format the path names. The file appears whole or not at all:
-// it is written beside the target and renamed over it. False with the reason (UTF-8) in `error`.
+// it is written beside the target, under a name no file had, and renamed over it. False with the
+// reason (UTF-8) in `error`.
 bool export_lines(const std::filesystem::path& path, const std::vector<Text>& lines,
                   std::string* error);
 // The same in the given format, whatever the extension.

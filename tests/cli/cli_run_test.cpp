@@ -1,9 +1,11 @@
 // zembra-cli's arguments, bad inputs, exit codes, progress and interrupt.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -35,6 +37,11 @@ protected:
 TEST_F(CliRun, BadInputsEndWithCodeOneAMessageAndNoOutput) {
     write_bytes(dir / "bad_gbk.txt", "http://a/item.htm?id=1\r\nhttp://b/\xFF\xFE?id=2\r\n");
     write_bytes(dir / "bad_lead.txt", "ok\r\n\x81");
+    // Sparse: past the import limit without using the disk.
+    write_bytes(dir / "huge.txt", "http://a/item.htm?id=1\r\n");
+    fs::resize_file(dir / "huge.txt", (std::uintmax_t{1} << 30) + 1);
+    // A pipe nobody writes to: reading it would wait for ever.
+    ASSERT_EQ(mkfifo((dir / "pipe.txt").c_str(), 0600), 0);
     // A port nothing listens on: bound, then closed.
     std::string dead_proxy;
     {
@@ -67,6 +74,14 @@ TEST_F(CliRun, BadInputsEndWithCodeOneAMessageAndNoOutput) {
          {"reviews", "--urls", (dir / "bad_lead.txt").string()},
          {},
          "line 2 is not GBK"},
+        {"URL file over 1 GiB",
+         {"reviews", "--urls", (dir / "huge.txt").string()},
+         {},
+         "huge.txt is larger than 1 GiB"},
+        {"URL file a pipe",
+         {"reviews", "--urls", (dir / "pipe.txt").string()},
+         {},
+         "pipe.txt does not exist or is not a file"},
         {"missing name file",
          {"members", "--names", (dir / "none.txt").string()},
          {},

@@ -5,9 +5,11 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <set>
 
 #include "runtime/gbk.h"
 #include "store/exporters.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -17,6 +19,13 @@ namespace fs = std::filesystem;
 std::string file_bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::set<fs::path> files_in(const fs::path& folder) {
+    std::set<fs::path> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path());
+    return names;
 }
 
 // One member of the zip archive, through the unzip tool.
@@ -142,15 +151,39 @@ TEST(Exports, EachFormatReadsBackAsWritten) {
 
 TEST(Exports, AFailedWriteLeavesTheOldFileAndNoPart) {
     TempFolder folder{"zembra-export-fail"};
+    const std::vector<Text> many(2000, "123456789012345678");
     for (const char* name : {"old.txt", "old.csv", "old.xlsx"}) {
+        SCOPED_TRACE(name);
         const fs::path target = folder / name;
         std::ofstream(target) << "old";
-        // A folder where the temporary file would go: the write cannot happen.
-        fs::create_directory(target.string() + ".part");
+        const std::set<fs::path> before = files_in(folder.path());
         std::string error;
-        EXPECT_FALSE(export_lines(target, {"new"}, &error)) << name;
-        EXPECT_FALSE(error.empty()) << name;
-        EXPECT_EQ(file_bytes(target), "old") << name;
+        {
+            // Far less than the export needs: the write fails part way.
+            const ScopedFileSizeLimit limit(1024);
+            EXPECT_FALSE(export_lines(target, many, &error));
+        }
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(file_bytes(target), "old");
+        EXPECT_EQ(files_in(folder.path()), before) << "no temporary file left behind";
+    }
+}
+
+TEST(Exports, AUsersFileNamedLikeTheTemporaryOneIsKept) {
+    TempFolder folder{"zembra-export-part"};
+    for (const char* name : {"ids.txt", "ids.csv", "ids.xlsx"}) {
+        SCOPED_TRACE(name);
+        const fs::path target = folder / name;
+        std::ofstream(target.string() + ".part") << "mine";
+        std::ofstream(target.string() + ".1.part") << "mine too";
+        const std::set<fs::path> before = files_in(folder.path());
+        std::string error;
+        ASSERT_TRUE(export_lines(target, {"new"}, &error)) << error;
+        EXPECT_EQ(file_bytes(target.string() + ".part"), "mine");
+        EXPECT_EQ(file_bytes(target.string() + ".1.part"), "mine too");
+        std::set<fs::path> after = files_in(folder.path());
+        after.erase(target);
+        EXPECT_EQ(after, before);
     }
 }
 

@@ -51,12 +51,24 @@ AnswerKind classify_answer(const Answer& answer, std::string_view marker) {
     return AnswerKind::Unrecognised;
 }
 
+namespace {
+
+// Only a web page may be opened in the login browser: an answer naming "javascript://login.x/..."
+// must not run script there.
+bool web_address(std::string_view url) {
+    const std::string start = lower(url.substr(0, 8));
+    return start.starts_with("http://") || start.starts_with("https://");
+}
+
+}  // namespace
+
 std::string challenge_address(const Answer& answer) {
-    if (is_challenge_address(answer.reached_url)) return answer.reached_url;
+    if (web_address(answer.reached_url) && is_challenge_address(answer.reached_url))
+        return answer.reached_url;
     std::string named = extract_between(answer.body, "\"url\":\"", "\"");
     if (named.empty()) return {};
     if (named.starts_with("//")) named.insert(0, "https:");
-    return is_challenge_address(named) ? named : std::string();
+    return web_address(named) && is_challenge_address(named) ? named : std::string();
 }
 
 Text answer_kind_text(AnswerKind kind) {

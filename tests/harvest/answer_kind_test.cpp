@@ -86,6 +86,14 @@ TEST(AnswerKindTest, TheChallengeComesFromTheRedirectElseFromTheBody) {
         // An address in the body that is no check is not followed.
         {{"", R"({"rgv587_flag":"sm","url":"//www.example.com/"})", 200, ""}, ""},
         {{"", "denied", 403, ""}, ""},
+        // Only web pages go to the login browser: no script, no local file.
+        {{"", R"x({"rgv587_flag":"sm","url":"javascript://login.taobao.com/%0Aalert(1)"})x", 200,
+          ""},
+         ""},
+        {{"", R"({"rgv587_flag":"sm","url":"file://login.taobao.com/etc/passwd"})", 200, ""}, ""},
+        {{"", "", 0, "ftp://login.taobao.com/x"}, ""},
+        {{"", R"({"rgv587_flag":"sm","url":"HTTPS://login.taobao.com/a"})", 200, ""},
+         "HTTPS://login.taobao.com/a"},
     };
     for (const auto& [answer, expected] : cases) {
         SCOPED_TRACE(answer.body);

@@ -24,7 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (answer.body.find(marker) != Text::npos) FUZZ_CHECK(kind == AnswerKind::Marked);
     FUZZ_CHECK(!answer_kind_text(kind).empty());
     const std::string where = challenge_address(answer);
-    FUZZ_CHECK(where.empty() || (is_challenge_address(where) &&
-                                 (where.starts_with("http") || where.starts_with("HTTP"))));
+    std::string scheme = where.substr(0, where.find("://") + 1);
+    for (char& c : scheme)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    FUZZ_CHECK(where.empty() ||
+               (is_challenge_address(where) && (scheme == "http:" || scheme == "https:")));
     return 0;
 }

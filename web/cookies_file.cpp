@@ -63,6 +63,11 @@ std::optional<std::vector<Cookie>> parse_cookies_txt(std::string_view text, std:
         }
         const auto fields = split_tabs(line);
         const std::string at = "line " + std::to_string(number) + ": ";
+        // A carriage return inside a line would end it when the cookie is written back.
+        if (line.find('\r') != std::string_view::npos) {
+            error = at + "a carriage return inside the line";
+            return std::nullopt;
+        }
         if (fields.size() != 7) {
             error = at + "expected 7 tab-separated fields, found " + std::to_string(fields.size());
             return std::nullopt;
@@ -81,15 +86,20 @@ std::optional<std::vector<Cookie>> parse_cookies_txt(std::string_view text, std:
             error = at + "the expiry must be a whole number of seconds";
             return std::nullopt;
         }
-        if (fields[0].empty() || fields[5].empty()) {
-            error = at + "a cookie needs a domain and a name";
-            return std::nullopt;
-        }
-        Cookie c;
         std::string domain(fields[0]);
         // The flag decides whether subdomains match; the store reads that from a leading dot.
         if (*subdomains && !domain.starts_with('.')) domain.insert(0, ".");
         if (!*subdomains && domain.starts_with('.')) domain.erase(0, 1);
+        if (domain.empty() || domain == "." || fields[5].empty()) {
+            error = at + "a cookie needs a domain and a name";
+            return std::nullopt;
+        }
+        // Written back, such a domain would read as a comment or an HTTP-only mark.
+        if (domain.starts_with('#') || domain.starts_with(".#")) {
+            error = at + "a domain cannot begin with #";
+            return std::nullopt;
+        }
+        Cookie c;
         c.domain = domain;
         c.path = fields[2].empty() ? "/" : std::string(fields[2]);
         c.secure = *secure;

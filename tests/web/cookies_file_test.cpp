@@ -55,6 +55,12 @@ TEST(CookiesFile, BadLinesNameTheLineAndNeverTheValue) {
         {".a.test\tTRUE\t/\tFALSE\t-5\tn\tsecretvalue\n", "line 1: the expiry"},
         {"\n\n\tTRUE\t/\tFALSE\t0\tn\tsecretvalue\n", "line 3: a cookie needs"},
         {".a.test\tTRUE\t/\tFALSE\t0\t\tsecretvalue\n", "line 1: a cookie needs"},
+        // A dot alone names no domain, whichever way the flag goes.
+        {".\tFALSE\t/\tFALSE\t0\tn\tsecretvalue\n", "line 1: a cookie needs"},
+        {"#HttpOnly_.\tTRUE\t/\tFALSE\t0\tn\tsecretvalue\n", "line 1: a cookie needs"},
+        {".#HttpOnly_a.test\tFALSE\t/\tFALSE\t0\tn\tsecretvalue\n", "line 1: a domain cannot"},
+        {"#HttpOnly_#a.test\tTRUE\t/\tFALSE\t0\tn\tsecretvalue\n", "line 1: a domain cannot"},
+        {".a.test\tTRUE\t/\tFALSE\t0\tn\tsecretvalue\r\r\n", "line 1: a carriage return"},
     };
     for (const auto& c : cases) {
         std::string error;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <set>
+#include <utility>
 
 #include "harvest/controls.h"
 #include "harvest/window.h"
@@ -63,7 +65,12 @@ private:
 class ResultsRecorder::ReviewSink : public AnswerSink {
 public:
     ReviewSink(ResultsRecorder& owner, std::int64_t run, int stored_urls)
-        : owner_(owner), run_(run), stored_urls_(stored_urls) {}
+        : owner_(owner), run_(run), stored_urls_(stored_urls) {
+        // Going on with a run: the pages it stored are listed already.
+        if (stored_urls > 0)
+            for (const AnswerSource& source : owner_.store_->answer_sources(run))
+                stored_pages_.insert({source.address, source.page});
+    }
 
     std::int64_t run() const { return run_; }
     void attach(Window& window) { window_ = &window; }
@@ -97,6 +104,9 @@ public:
             record.url_states.swap(url_states_);
         }
         if (!owner_.store_->write_page(record)) owner_.failed(owner_.store_->last_error());
+    }
+    bool stored_before(std::string_view address, int page) const override {
+        return !stored_pages_.empty() && stored_pages_.count({Text(address), page}) > 0;
     }
     void url_claimed(int row) override {
         bool known = false;
@@ -132,6 +142,7 @@ private:
     std::mutex urls_mutex_;
     int stored_urls_;
     std::vector<UrlStateChange> url_states_;
+    std::set<std::pair<Text, int>> stored_pages_;  // address and page; read-only once made
     Window* window_ = nullptr;
 };
 

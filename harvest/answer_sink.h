@@ -42,4 +42,11 @@ public:
     // The review harvest took row `row` of the URL list, and later finished it.
     virtual void url_claimed(int row) = 0;
     virtual void url_done(int row) = 0;
+    // A run resumed after an unclean end: whether this page of the address was stored (and is
+    // listed) already, so that asking it again lists nothing twice.
+    virtual bool stored_before(std::string_view address, int page) const {
+        (void)address;
+        (void)page;
+        return false;
+    }
 };

@@ -50,8 +50,10 @@ struct ReviewSource {
     int page;
 };
 
-// Lists the buyer IDs of one review answer; the sink has them before the window does.
+// Lists the buyer IDs of one review answer; the sink has them before the window does. A page a
+// resumed run listed before the program ended is not listed again.
 void collect_buyers(HarvestContext& ctx, const ReviewSource& source, const Text& answer) {
+    if (ctx.sink != nullptr && ctx.sink->stored_before(source.url, source.page)) return;
     list_buyers(ctx.window, kBuyerList, answer, ctx.values.BuyerListOrder, ctx.values.BuyerCounter,
                 [&](int first, const std::vector<Text>& ids) {
                     if (ctx.sink == nullptr) return;

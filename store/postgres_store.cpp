@@ -384,6 +384,13 @@ std::vector<StoredAnswer> PostgresStore::answers(std::int64_t run) {
     return list;
 }
 
+std::vector<AnswerSource> PostgresStore::answer_sources(std::int64_t run) {
+    std::vector<AnswerSource> sources;
+    for (StoredAnswer& answer : answers(run))  // bodies are not kept here
+        sources.push_back(std::move(answer.source));
+    return sources;
+}
+
 std::vector<QueueSummary> PostgresStore::queues() {
     std::lock_guard lock(mutex_);
     std::vector<QueueSummary> list;

@@ -55,6 +55,7 @@ public:
     StoredRows rows(std::int64_t run) override;
     std::vector<StoredUrl> urls(std::int64_t run) override;
     std::vector<StoredAnswer> answers(std::int64_t run) override;
+    std::vector<AnswerSource> answer_sources(std::int64_t run) override;
 
     // The run of the named queue; when there is none yet and addresses are given, a new reviews
     // run holding them, made once however many processes ask at the same time. 0 when the queue

@@ -152,6 +152,8 @@ public:
     virtual std::vector<StoredUrl> urls(std::int64_t run) = 0;
     // The answers a run archived, bodies uncompressed, in the order they arrived.
     virtual std::vector<StoredAnswer> answers(std::int64_t run) = 0;
+    // Where every stored answer of a run came from, archived or not, in the order they arrived.
+    virtual std::vector<AnswerSource> answer_sources(std::int64_t run) = 0;
 };
 
 // The lowest position not done, or the list's length when every row is done.

@@ -485,3 +485,17 @@ std::vector<StoredAnswer> SqliteStore::answers(std::int64_t run) {
     if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
     return answers;
 }
+
+std::vector<AnswerSource> SqliteStore::answer_sources(std::int64_t run) {
+    std::lock_guard lock(mutex_);
+    std::vector<AnswerSource> sources;
+    SqliteStatement select(
+        db_, "SELECT service, address, page, time_ms FROM answers WHERE run = ? ORDER BY id");
+    select.bind(1, run);
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW)
+        sources.push_back({select.column_text(0), utf8_to_gbk(select.column_text(1)),
+                           static_cast<int>(select.column_int(2)), select.column_int(3)});
+    if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);
+    return sources;
+}

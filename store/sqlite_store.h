@@ -51,6 +51,7 @@ public:
     StoredRows rows(std::int64_t run) override;
     std::vector<StoredUrl> urls(std::int64_t run) override;
     std::vector<StoredAnswer> answers(std::int64_t run) override;
+    std::vector<AnswerSource> answer_sources(std::int64_t run) override;
     // Every run, oldest first, with its row counts.
     std::vector<RunCounts> run_counts();
 

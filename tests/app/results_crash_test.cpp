@@ -155,6 +155,12 @@ protected:
                 << row.list << " " << row.first << " " << row.second;
     }
 
+    // The list's numbers run 1, 2, 3, ... without a gap or a repeat.
+    static void expect_numbered_from_one(const std::vector<Text>& numbers) {
+        for (size_t i = 0; i < numbers.size(); ++i)
+            ASSERT_EQ(numbers[i], std::to_string(i + 1)) << "row " << i;
+    }
+
     Marketplace market;
     ProxyEnvironment proxy{market};
     TempFolder folder{"zembra-crash"};
@@ -224,7 +230,65 @@ TEST_F(ResultsCrash, ReviewHarvestOfThreeWorkersKilledMidwayGoesOnWhereItStopped
             << i;
     const auto listed = column(kBuyers, 1);
     EXPECT_EQ(std::set<Text>(listed.begin(), listed.end()), all_buyers);
+    EXPECT_EQ(listed.size(), all_buyers.size()) << "a buyer listed twice";
+    expect_numbered_from_one(column(kBuyers, 0));
     EXPECT_TRUE(state().results->store()->unfinished_runs().empty());
+}
+
+// Resuming: an address half harvested before the end, and one harvested whole whose end was not
+// stored yet, are asked again, and the pages listed before are not listed twice.
+TEST_F(ResultsCrash, PagesListedBeforeTheEndAreNotListedAgainWhenTheRunGoesOn) {
+    std::vector<MarketItem> items = review_items();
+    items.resize(3);
+    std::vector<Text> urls;
+    std::set<Text> all_buyers;
+    for (const MarketItem& item : items) {
+        market.add_item(item);
+        urls.push_back(item.url());
+        for (const auto& page : item.pages)
+            all_buyers.insert(page.begin(), page.end());
+    }
+    std::int64_t run = 0;
+    {
+        auto recorder = open_results(folder.path(), {}, {});
+        ResultsStore& store = *recorder->store();
+        run = store.begin_run(RunKind::reviews, "");
+        ASSERT_TRUE(store.put_urls(run, 0, urls));
+        int serial = 0;
+        // Item 0 done, item 1 up to page 2, item 2 every page but not marked done.
+        const int pages_stored[] = {4, 2, 4};
+        for (size_t i = 0; i < items.size(); ++i) {
+            for (int page = 1; page <= pages_stored[i]; ++page) {
+                AnswerPage stored;
+                stored.run = run;
+                stored.source = {
+                    items[i].kind == MarketItem::Kind::Mall ? "mall-reviews" : "market-reviews",
+                    urls[i], page, 0};
+                for (const std::string& buyer : items[i].pages[static_cast<size_t>(page - 1)])
+                    stored.buyers.push_back({++serial, buyer, items[i].id});
+                ASSERT_TRUE(store.write_page(stored));
+            }
+            ASSERT_TRUE(store.set_url_state(run, static_cast<int>(i),
+                                            i == 0 ? UrlState::done : UrlState::claimed));
+        }
+    }
+    restart();
+    ASSERT_EQ(ops().row_count(kBuyers), 30);
+    ASSERT_EQ(state().values.ReviewCursor.load(), 1);
+
+    click("按钮3_批量获取");
+    ASSERT_TRUE(pump_until([&] { return state().WorkerHandles.live() == 0; }, 60s));
+    const auto listed = column(kBuyers, 1);
+    EXPECT_EQ(listed.size(), all_buyers.size()) << "a buyer listed twice";
+    EXPECT_EQ(std::set<Text>(listed.begin(), listed.end()), all_buyers);
+    expect_numbered_from_one(column(kBuyers, 0));
+    // The store holds each buyer once too, numbered as listed, and the run went on to its end.
+    ResultsStore& store = *state().results->store();
+    std::vector<Text> stored;
+    for (const BuyerRow& row : store.rows(run).buyers)
+        stored.push_back(row.buyer_id);
+    EXPECT_EQ(stored, listed);
+    EXPECT_TRUE(store.unfinished_runs().empty());
 }
 
 // At start, each kind's newest run without an end is offered; a no keeps its rows in the store

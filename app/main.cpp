@@ -52,12 +52,17 @@ int main(int argc, char** argv) {
     const HarvestEntries harvests = program_harvests();
     bind_actions(window, state, harvests);
     // Store messages wait for the message loop, so no harvest thread waits for the user.
-    state.results = open_results(state.OutputPath.parent_path(), store_options_from_environment(),
-                                 [&app](const std::string& message) {
-                                     QMetaObject::invokeMethod(
-                                         &app, [text = utf8_to_gbk(message)] { message_box(text); },
-                                         Qt::QueuedConnection);
-                                 });
+    const auto tell = [&app](const std::string& message) {
+        QMetaObject::invokeMethod(
+            &app, [text = utf8_to_gbk(message)] { message_box(text); }, Qt::QueuedConnection);
+    };
+    std::string store_notice;
+    const std::filesystem::path store_file = results_file(
+        settings_ok ? settings.store : std::string(), state.OutputPath.parent_path(), store_notice);
+    if (!store_notice.empty()) tell(store_notice);
+    StoreOptions store_options;
+    store_options.keep_answers = settings_ok && settings.keep_answers;
+    state.results = open_results(store_file, store_options, tell);
     window.show();
     offer_restore(window.operations(), state);
     end_program(app.exec());

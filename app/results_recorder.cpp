@@ -211,11 +211,11 @@ void ResultsRecorder::resume_reviews(std::int64_t run, int stored_urls) {
     review_workers_ = 0;
 }
 
-std::shared_ptr<ResultsRecorder> open_results(const std::filesystem::path& folder,
+std::shared_ptr<ResultsRecorder> open_results(const std::filesystem::path& file,
                                               StoreOptions options,
                                               std::function<void(const std::string&)> report) {
     std::string error;
-    std::unique_ptr<SqliteStore> store = SqliteStore::open(store_path(folder), options, &error);
+    std::unique_ptr<SqliteStore> store = SqliteStore::open(file, options, &error);
     if (!store) {
         if (report) report(error + "\n采集照常进行，结果只在列表中，请及时导出。");
         return std::make_shared<ResultsRecorder>(nullptr, std::move(report));
@@ -224,9 +224,18 @@ std::shared_ptr<ResultsRecorder> open_results(const std::filesystem::path& folde
     return std::make_shared<ResultsRecorder>(std::move(store), std::move(report));
 }
 
-StoreOptions store_options_from_environment() {
-    StoreOptions options;
-    const char* keep = std::getenv("ZEMBRA_KEEP_ANSWERS");
-    options.keep_answers = keep != nullptr && std::string_view(keep) == "1";
-    return options;
+std::filesystem::path results_file(const std::string& location,
+                                   const std::filesystem::path& output_folder,
+                                   std::string& notice) {
+    notice.clear();
+    if (location.empty()) return store_path(output_folder);
+    if (location.starts_with("postgresql://") || location.starts_with("postgres://")) {
+        notice = "设置中的结果库 " + location +
+                 " 是 PostgreSQL 地址，只供命令行使用；窗口的结果保存在 " +
+                 store_path(output_folder).string() + "。";
+        return store_path(output_folder);
+    }
+    std::error_code error;
+    if (std::filesystem::is_directory(location, error)) return store_path(location);
+    return location;
 }

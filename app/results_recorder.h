@@ -61,10 +61,14 @@ private:
 // "name=value" lines of an item search's parameters as typed (UTF-8).
 std::string item_search_parameters(const ProgramValues& values);
 
-// The recorder over "zembra.db" in `folder`. A store that cannot be opened is reported and the
-// recorder keeps nothing; a damaged file set aside is reported too.
-std::shared_ptr<ResultsRecorder> open_results(const std::filesystem::path& folder,
+// The recorder over the SQLite file. A store that cannot be opened is reported and the recorder
+// keeps nothing; a damaged file set aside is reported too.
+std::shared_ptr<ResultsRecorder> open_results(const std::filesystem::path& file,
                                               StoreOptions options,
                                               std::function<void(const std::string&)> report);
-// The answer archive is off unless ZEMBRA_KEEP_ANSWERS is 1.
-StoreOptions store_options_from_environment();
+
+// The window's store file for the settings' [store] location: none, "zembra.db" beside the output
+// file; a folder, its "zembra.db"; otherwise the file named. A postgresql:// address serves the
+// command line only: the window keeps its default file and `notice` (UTF-8) says so.
+std::filesystem::path results_file(const std::string& location,
+                                   const std::filesystem::path& output_folder, std::string& notice);

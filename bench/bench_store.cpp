@@ -129,8 +129,9 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         const fs::path place = folder / ("round" + std::to_string(round));
         fs::create_directories(place);
-        auto recorder = open_results(
-            place, {}, [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+        auto recorder = open_results(store_path(place), {}, [](const std::string& m) {
+            std::fprintf(stderr, "%s\n", m.c_str());
+        });
         if (recorder->store() == nullptr) return 1;  // no figures without the store
         Outcome without, with;
         if (round % 2 == 0) {

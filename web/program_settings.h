@@ -7,7 +7,8 @@
 //   [hosts]    search, shop_domain_suffix, mall_item_detail, mall_review, mall_rating_summary,
 //              marketplace_review, counter, login_start_url, member_lookup   (strings)
 //   [network]  proxy (string), cookies (path of a cookies.txt)
-//   [store]    location (a folder, or a postgresql:// address)
+//   [store]    location (a SQLite file, a folder for its zembra.db, or a postgresql:// address),
+//              keep_answers (boolean, false: keep every answer body in the store)
 //   [workers]  search, reviews, members   (integers 1..64)
 //   [login]    save (boolean, false), file (where a saved sign-in goes; by default login.txt
 //              beside the settings in the user's config folder)
@@ -24,6 +25,7 @@ struct ProgramSettings {
     std::string proxy;
     std::string cookies;
     std::string store;
+    bool keep_answers = false;
     int search_workers = 1;
     int review_workers = 1;
     int member_workers = 1;

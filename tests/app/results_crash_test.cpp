@@ -18,6 +18,7 @@
 #include "app/harvest_entries.h"
 #include "app/results_recorder.h"
 #include "app/results_restore.h"
+#include "store/sqlite_store.h"
 #include "tests/app/bound_window_fixture.h"
 #include "tests/support/marketplace.h"
 #include "tests/support/temp_folder.h"
@@ -127,8 +128,9 @@ protected:
     // The next start: the store opened again and its restore offer answered with yes.
     void restart() {
         std::vector<std::string> reports;
-        state().results = open_results(
-            folder.path(), {}, [&](const std::string& message) { reports.push_back(message); });
+        state().results =
+            open_results(store_path(folder.path()), {},
+                         [&](const std::string& message) { reports.push_back(message); });
         ASSERT_NE(state().results->store(), nullptr);
         register_message_box([this](const Text& text, int, const Text&) {
             offers.push_back(gbk_to_utf8(text));
@@ -250,7 +252,7 @@ TEST_F(ResultsCrash, PagesListedBeforeTheEndAreNotListedAgainWhenTheRunGoesOn) {
     }
     std::int64_t run = 0;
     {
-        auto recorder = open_results(folder.path(), {}, {});
+        auto recorder = open_results(store_path(folder.path()), {}, {});
         ResultsStore& store = *recorder->store();
         run = store.begin_run(RunKind::reviews, "");
         ASSERT_TRUE(store.put_urls(run, 0, urls));
@@ -296,7 +298,7 @@ TEST_F(ResultsCrash, PagesListedBeforeTheEndAreNotListedAgainWhenTheRunGoesOn) {
 TEST_F(ResultsCrash, DecliningTheOfferLeavesTheListsEmptyAndTheRowsStored) {
     std::int64_t older = 0, newer = 0;
     {
-        auto recorder = open_results(folder.path(), {}, {});
+        auto recorder = open_results(store_path(folder.path()), {}, {});
         ResultsStore& store = *recorder->store();
         older = store.begin_run(RunKind::reviews, "");
         newer = store.begin_run(RunKind::reviews, "");
@@ -309,7 +311,7 @@ TEST_F(ResultsCrash, DecliningTheOfferLeavesTheListsEmptyAndTheRowsStored) {
         }
         ASSERT_TRUE(store.put_urls(newer, 0, {"http://u0", "http://u1"}));
     }
-    state().results = open_results(folder.path(), {}, {});
+    state().results = open_results(store_path(folder.path()), {}, {});
     register_message_box([this](const Text& text, int flags, const Text&) {
         offers.push_back(gbk_to_utf8(text));
         EXPECT_EQ(flags & 0x0F, 4) << "yes and no";
@@ -345,8 +347,9 @@ TEST_F(ResultsCrashChild, DISABLED_Harvest) {
     ASSERT_TRUE(mode != nullptr && dir != nullptr);
     state().hosts = Marketplace::hosts();
     entries() = program_harvests();
-    state().results = open_results(
-        dir, {}, [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+    state().results = open_results(store_path(dir), {}, [](const std::string& message) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+    });
     const int report = ::open((fs::path(dir) / "shown.txt").c_str(),
                               O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     ASSERT_GE(report, 0);

@@ -43,8 +43,8 @@ protected:
         ops().append_rows(kUrls, rows);
     }
 
-    void open_store(const fs::path& folder_path) {
-        state().results = open_results(folder_path, {}, [this](const std::string& message) {
+    void open_store(const fs::path& file) {
+        state().results = open_results(file, {}, [this](const std::string& message) {
             std::lock_guard lock(reports_mutex);
             reports.push_back(message);
         });
@@ -100,7 +100,7 @@ TEST_F(ResultsFaults, AStoreThatCannotBeHadAtStartIsReportedAndTheHarvestGoesOn)
             std::lock_guard lock(reports_mutex);
             reports.clear();
         }
-        open_store(c.prepare(own.path()));
+        open_store(store_path(c.prepare(own.path())));
         const auto said = reported();
         ASSERT_EQ(said.size(), 1U);
         EXPECT_NE(said[0].find(c.said), std::string::npos) << said[0];
@@ -118,7 +118,7 @@ TEST_F(ResultsFaults, AStoreThatCannotBeHadAtStartIsReportedAndTheHarvestGoesOn)
 
 // A file-size limit stands for a full disk from the first write of the harvest on.
 TEST_F(ResultsFaults, WritesThatFailAreReportedOnceWhileTheListStillFills) {
-    open_store(folder.path());
+    open_store(store_path(folder.path()));
     ASSERT_NE(state().results->store(), nullptr);
     ResultsStore& store = *state().results->store();
     const auto earlier = store.begin_run(RunKind::reviews, "earlier");
@@ -147,11 +147,39 @@ TEST_F(ResultsFaults, WritesThatFailAreReportedOnceWhileTheListStillFills) {
     ASSERT_EQ(said.size(), 1U);
     EXPECT_NE(said[0].find("采集照常进行"), std::string::npos) << said[0];
     state().results.reset();
-    open_store(folder.path());
+    open_store(store_path(folder.path()));
     ASSERT_NE(state().results->store(), nullptr);
     EXPECT_EQ(reported().size(), 1U) << "the file is not damaged";
     const std::vector<BuyerRow> kept = {{1, "kept", "1"}};
     EXPECT_EQ(state().results->store()->rows(earlier).buyers, kept);
+}
+
+// Where the window keeps its store for each [store] location of the settings.
+TEST_F(ResultsFaults, TheSettingsPlaceTheStoreFile) {
+    TempFolder output("zembra-output");
+    TempFolder chosen("zembra-chosen");
+    struct Case {
+        std::string location;
+        fs::path file;
+        bool notice;
+    };
+    const std::vector<Case> cases = {
+        {"", output / "zembra.db", false},
+        {chosen.path().string(), chosen / "zembra.db", false},
+        {(chosen / "results.sqlite").string(), chosen / "results.sqlite", false},
+        {"postgresql://user@db.example/zembra", output / "zembra.db", true},
+    };
+    for (const Case& c : cases) {
+        std::string notice;
+        EXPECT_EQ(results_file(c.location, output.path(), notice), c.file) << c.location;
+        EXPECT_EQ(!notice.empty(), c.notice) << c.location << ": " << notice;
+    }
+    // The file named is where the rows go.
+    std::string notice;
+    open_store(results_file((chosen / "results.sqlite").string(), output.path(), notice));
+    ASSERT_NE(state().results->store(), nullptr);
+    EXPECT_TRUE(fs::exists(chosen / "results.sqlite"));
+    EXPECT_FALSE(fs::exists(output / "zembra.db"));
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ cookies = "/tmp/cookies.txt"
 
 [store]
 location = "postgresql://u@h/db"
+keep_answers = true
 
 [workers]
 search = 2
@@ -62,6 +63,7 @@ file = "/tmp/login.txt"
     EXPECT_EQ(s.proxy, "http://127.0.0.1:3128");
     EXPECT_EQ(s.cookies, "/tmp/cookies.txt");
     EXPECT_EQ(s.store, "postgresql://u@h/db");
+    EXPECT_TRUE(s.keep_answers);
     EXPECT_EQ(s.search_workers, 2);
     EXPECT_EQ(s.review_workers, 5);
     EXPECT_EQ(s.member_workers, 64);

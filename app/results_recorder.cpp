@@ -21,6 +21,17 @@ std::int64_t now_ms() {
         .count();
 }
 
+// An answer saved for a report, without rows.
+AnswerPage report_page(std::int64_t run, std::string_view service, std::string_view address,
+                       std::string_view body) {
+    AnswerPage out;
+    out.run = run;
+    out.source = {std::string(service), Text(address), 1, now_ms()};
+    out.body = body;
+    out.report = true;
+    return out;
+}
+
 AnswerPage answer_page(std::int64_t run, const HarvestedPage& page) {
     AnswerPage out;
     out.run = run;
@@ -55,6 +66,11 @@ public:
     }
     void url_claimed(int) override {}
     void url_done(int) override {}
+    void reported(std::string_view service, std::string_view address,
+                  std::string_view body) override {
+        if (run_ != 0 && !owner_.store_->write_page(report_page(run_, service, address, body)))
+            owner_.failed(owner_.store_->last_error());
+    }
 
 private:
     ResultsRecorder& owner_;
@@ -104,6 +120,11 @@ public:
             record.url_states.swap(url_states_);
         }
         if (!owner_.store_->write_page(record)) owner_.failed(owner_.store_->last_error());
+    }
+    void reported(std::string_view service, std::string_view address,
+                  std::string_view body) override {
+        if (!owner_.store_->write_page(report_page(run_, service, address, body)))
+            owner_.failed(owner_.store_->last_error());
     }
     bool stored_before(std::string_view address, int page) const override {
         return !stored_pages_.empty() && stored_pages_.count({Text(address), page}) > 0;

@@ -42,6 +42,14 @@ public:
     // The review harvest took row `row` of the URL list, and later finished it.
     virtual void url_claimed(int row) = 0;
     virtual void url_done(int row) = 0;
+    // An answer saved for a report of a changed format (the run ends with it); a sink that
+    // keeps no answers lets it go.
+    virtual void reported(std::string_view service, std::string_view address,
+                          std::string_view body) {
+        (void)service;
+        (void)address;
+        (void)body;
+    }
     // A run resumed after an unclean end: whether this page of the address was stored (and is
     // listed) already, so that asking it again lists nothing twice.
     virtual bool stored_before(std::string_view address, int page) const {

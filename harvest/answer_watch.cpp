@@ -162,6 +162,7 @@ void AnswerWatch::report_format_change(const std::string& service, std::string_v
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     const bool saved = file_write_all(file, {Bytes(answer.body.begin(), answer.body.end())});
+    if (ctx_.sink != nullptr) ctx_.sink->reported(service, answer.url, answer.body);
     const std::u8string path = file.u8string();
     const Text where = utf8_to_gbk(std::string(path.begin(), path.end()));
     ctx_.values.WatchEnding.store(AnswerKind::Unrecognised);

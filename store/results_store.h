@@ -22,6 +22,8 @@
 //            time_ms       when the answer arrived
 //            body          the answer, zstd-compressed; NULL unless answers are archived
 //            body_size     the uncompressed size, NULL with body
+//            report        1: an answer saved for a report of a changed format (it gave no rows,
+//                          and is kept only when answers are archived), else 0
 //   items    run, serial   the row number shown in the item list (column 0); unique per run
 //            address       item address as listed
 //            item_id, shop_id
@@ -96,6 +98,7 @@ struct AnswerPage {
     std::vector<ItemRow> items;
     std::vector<BuyerRow> buyers;
     std::vector<UrlStateChange> url_states;
+    bool report = false;  // saved for a report: stored only when the store keeps answers
 };
 
 // A run's rows in serial order.
@@ -118,6 +121,7 @@ struct UrlClaim {
 struct StoredAnswer {
     AnswerSource source;
     std::string body;
+    bool report = false;
 };
 
 struct StoreOptions {

@@ -28,7 +28,8 @@ CREATE TABLE IF NOT EXISTS answers(
     page INTEGER NOT NULL,
     time_ms INTEGER NOT NULL,
     body BLOB,
-    body_size INTEGER);
+    body_size INTEGER,
+    report INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS answers_by_run ON answers(run);
 CREATE TABLE IF NOT EXISTS items(
     run INTEGER NOT NULL,
@@ -130,6 +131,10 @@ int SqliteStore::prepare() {
     if (rc == SQLITE_OK) rc = db_.exec("PRAGMA journal_mode=WAL");
     if (rc == SQLITE_OK) rc = db_.exec("PRAGMA synchronous=NORMAL");
     if (rc == SQLITE_OK) rc = db_.exec(kSchema);
+    // A file made before answers were marked as reports gets the column.
+    if (rc == SQLITE_OK &&
+        SqliteStatement(db_, "SELECT report FROM answers").prepared() != SQLITE_OK)
+        rc = db_.exec("ALTER TABLE answers ADD COLUMN report INTEGER NOT NULL DEFAULT 0");
     // A damaged page deep in the file shows here rather than in the middle of a harvest.
     if (rc == SQLITE_OK) {
         SqliteStatement check(db_, "PRAGMA quick_check(1)");
@@ -249,6 +254,7 @@ void SqliteStore::commit_group(const std::vector<Pending*>& group) {
 }
 
 bool SqliteStore::write_page(const AnswerPage& page) {
+    if (page.report && !options_.keep_answers) return true;  // the report file is all there is
     // Compressed before the lock, so that workers compress at the same time.
     const std::string body = options_.keep_answers ? compress_answer(page.body) : std::string();
     return grouped([&] { return write_page_rows(page, body); });
@@ -259,7 +265,7 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
     constexpr std::string_view what = "结果库写入失败";
     SqliteStatement& answer = cached(insert_answer_,
                                      "INSERT INTO answers(run, service, address, page, time_ms, "
-                                     "body, body_size) VALUES(?, ?, ?, ?, ?, ?, ?)");
+                                     "body, body_size, report) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
     answer.bind(1, page.run);
     answer.bind(2, page.source.service);
     answer.bind(3, utf8(page.source.address));
@@ -272,6 +278,7 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
         answer.bind_null(6);
         answer.bind_null(7);
     }
+    answer.bind(8, static_cast<std::int64_t>(page.report ? 1 : 0));
     int rc = answer.step();
     if (rc != SQLITE_DONE) return fail_code(what, rc);
     const std::int64_t answer_id = db_.last_insert_id();
@@ -468,9 +475,10 @@ std::vector<StoredUrl> SqliteStore::urls(std::int64_t run) {
 std::vector<StoredAnswer> SqliteStore::answers(std::int64_t run) {
     std::lock_guard lock(mutex_);
     std::vector<StoredAnswer> answers;
-    SqliteStatement select(db_,
-                           "SELECT service, address, page, time_ms, body, body_size FROM answers "
-                           "WHERE run = ? AND body IS NOT NULL ORDER BY id");
+    SqliteStatement select(
+        db_,
+        "SELECT service, address, page, time_ms, body, body_size, report FROM answers "
+        "WHERE run = ? AND body IS NOT NULL ORDER BY id");
     select.bind(1, run);
     int rc;
     while ((rc = select.step()) == SQLITE_ROW) {
@@ -480,6 +488,7 @@ std::vector<StoredAnswer> SqliteStore::answers(std::int64_t run) {
         const auto body =
             decompress_answer(select.column_blob(4), static_cast<size_t>(select.column_int(5)));
         if (body) answer.body = *body;
+        answer.report = select.column_int(6) != 0;
         answers.push_back(std::move(answer));
     }
     if (rc != SQLITE_DONE) fail_code("结果库无法读取", rc);

@@ -267,11 +267,27 @@ TEST_F(AnswerWatchTest, ABlockedServiceIsProbedEveryThirtySeconds) {
     market.clear_block();
 }
 
+// Keeps what the results store would be handed of a report.
+struct ReportSink : AnswerSink {
+    void page(const HarvestedPage&) override {}
+    void url_claimed(int) override {}
+    void url_done(int) override {}
+    void reported(std::string_view service, std::string_view address,
+                  std::string_view body) override {
+        std::lock_guard lock(mutex);
+        reports.push_back({std::string(service), std::string(address), std::string(body)});
+    }
+    std::mutex mutex;
+    std::vector<std::vector<std::string>> reports;
+};
+
 TEST_F(AnswerWatchTest, TenUnknownAnswersInARowAreSavedAndReported) {
     // The mall item's page 1 never holds its marker again.
     list({{{{"m0a"}}, {}, {{1, 1000}}}, {{{"t1a"}}, {}, {}}});
     for (const bool hand_over : {true, false}) {
         SCOPED_TRACE(hand_over);
+        ReportSink sink;
+        ctx.sink = &sink;
         market.forget_asks();
         market.clear_urls();
         {
@@ -291,6 +307,12 @@ TEST_F(AnswerWatchTest, TenUnknownAnswersInARowAreSavedAndReported) {
         ASSERT_EQ(saved.size(), 1u);
         const Bytes body = file_read_all(saved[0]);
         EXPECT_NE(std::string(body.begin(), body.end()).find("\"rateList\":[]"), std::string::npos);
+        // The same answer goes to the results store, once.
+        ctx.sink = nullptr;
+        ASSERT_EQ(sink.reports.size(), 1u);
+        EXPECT_EQ(sink.reports[0][0], "rate.tmall.test/list_detail_rate.htm");
+        EXPECT_NE(sink.reports[0][1].find("/list_detail_rate.htm"), std::string::npos);
+        EXPECT_EQ(sink.reports[0][2], std::string(body.begin(), body.end()));
         const Texts said = messages();
         ASSERT_EQ(said.size(), 1u);
         const std::u8string path = saved[0].u8string();

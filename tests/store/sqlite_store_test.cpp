@@ -238,6 +238,49 @@ TEST_F(Store, AnswerBodiesAreArchivedOnlyWhenAsked) {
     }
 }
 
+// Answers saved for a report of a changed format: in the archive, marked, only when it is kept;
+// a file made before the mark existed gets it on opening and keeps its answers.
+TEST_F(Store, ReportedAnswersAreArchivedMarkedOnlyWhenAnswersAreKept) {
+    {
+        SqliteDb old;
+        ASSERT_EQ(old.open(path, true), 0);
+        ASSERT_EQ(old.exec("CREATE TABLE answers(id INTEGER PRIMARY KEY, run INTEGER NOT NULL, "
+                           "service TEXT NOT NULL, address TEXT NOT NULL, page INTEGER NOT NULL, "
+                           "time_ms INTEGER NOT NULL, body BLOB, body_size INTEGER)"),
+                  0);
+    }
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep);
+        auto store = open_store(path, {keep});
+        ASSERT_TRUE(store);
+        const auto run = store->begin_run(RunKind::reviews, "");
+        AnswerPage answer = buyer_page(run, 1, {"b1"});
+        const std::string answer_body = "jsonp({\"rateList\":[b1]})";
+        answer.body = answer_body;
+        ASSERT_TRUE(store->write_page(answer));
+        AnswerPage report;
+        report.run = run;
+        report.source = {"rate.example/list", "http://rate.example/list?p=1", 1, 5};
+        const std::string report_body = "<html>changed</html>";
+        report.body = report_body;
+        report.report = true;
+        ASSERT_TRUE(store->write_page(report));
+        const auto kept = store->answers(run);
+        if (!keep) {
+            EXPECT_TRUE(kept.empty());
+            EXPECT_EQ(store->answer_sources(run).size(), 1u) << "only the page with rows";
+            continue;
+        }
+        ASSERT_EQ(kept.size(), 2u);
+        EXPECT_FALSE(kept[0].report);
+        EXPECT_EQ(kept[0].body, answer_body);
+        EXPECT_TRUE(kept[1].report);
+        EXPECT_EQ(kept[1].body, report_body);
+        EXPECT_EQ(kept[1].source.address, "http://rate.example/list?p=1");
+        EXPECT_TRUE(store->rows(run).buyers.size() == 1u) << "a report adds no rows";
+    }
+}
+
 TEST_F(Store, AFolderThatCannotHoldTheFileGivesAClearReason) {
     // A plain file where the folder should be: no permission trick a root user would pass.
     std::ofstream(folder / "not-a-folder") << "x";

@@ -26,6 +26,9 @@ bool backtracking_spans(const std::string &pattern, std::string_view text,
                         Spans &out) {
   try {
     const boost::regex re(pattern, boost::regex::perl);
+    // An empty text or expression has no matches there, not one empty match.
+    if (text.empty() || re.empty())
+      return true;
     std::size_t pos = 0;
     boost::match_results<const char *> m;
     while (pos <= text.size()) {

@@ -29,6 +29,9 @@ public:
         while (pos_ < in_.size()) {
             if (!step()) return std::nullopt;
         }
+        // The linear engine folds branches that begin alike ("\xFEa|\xFEb", as GBK words sharing
+        // a first byte do) into a form that no longer matches them in Latin-1.
+        if (alternation_ && high_byte_) return std::nullopt;
         return out_;
     }
 
@@ -75,6 +78,8 @@ private:
                 return true;
             default:
                 out_ += c;  // | and every literal byte, GBK ones too (read as Latin-1)
+                if (c == '|') alternation_ = true;
+                if (static_cast<unsigned char>(c) >= 0x80) high_byte_ = true;
                 return true;
         }
     }
@@ -217,6 +222,8 @@ private:
     std::string_view in_;
     size_t pos_ = 0;
     bool after_group_ = false;
+    bool alternation_ = false;
+    bool high_byte_ = false;
     std::string out_;
 };
 

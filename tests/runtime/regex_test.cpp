@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/gbk.h"
 #include "runtime/regex_linear_form.h"
 #include "runtime/stop.h"
 
@@ -185,9 +186,25 @@ TEST(RuntimeRegexLinearForm, RewritesOnlyWhatMeansTheSameOnBothEngines) {
         {R"re(\Qa\E)re", std::nullopt},
         {R"re(a\\)re", R"re(a\\)re"},
         {R"re(a\)re", std::nullopt},
+        // Branches beginning with the same high byte are folded wrongly by the linear engine.
+        {"\xFE"
+         "a|\xFE"
+         "b",
+         std::nullopt},
+        {"x|y\xB0", std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(regex_linear_form(c.pattern), c.form) << c.pattern;
+}
+
+TEST(RuntimeRegex, GbkWordsSharingAFirstByteAreEachFound) {
+    regex re;
+    ASSERT_TRUE(regex_create(re, utf8_to_gbk("淘宝|淘气")));
+    const Text text = utf8_to_gbk("淘气的淘宝");
+    const std::vector<SearchResult> found = regex_search_all(re, text);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(search_result_text(found[0], text, 0, nullptr), utf8_to_gbk("淘气"));
+    EXPECT_EQ(search_result_text(found[1], text, 0, nullptr), utf8_to_gbk("淘宝"));
 }
 
 // Every match of pattern over text as the backtracking engine alone finds them.

@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 fuzz_seconds=${ZEMBRA_FUZZ_SECONDS:-30}
+# A fixed seed makes a CI run repeatable; ZEMBRA_FUZZ_SEED=0 lets libFuzzer draw one.
+fuzz_seed=${ZEMBRA_FUZZ_SEED:-1}
 
 # Leaks reported from inside Qt WebEngine, fontconfig and udev are theirs, not ours.
 suppressions=$root/scripts/sanitizer_suppressions.txt
@@ -44,7 +46,7 @@ for t in "${fuzz_targets[@]}"; do
     # New inputs go to a scratch folder; the seeds in the repository stay as they are.
     mkdir -p "$scratch/$t"
     log=$scratch/$t.log
-    if ! build-fuzz/fuzz/"$t" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+    if ! build-fuzz/fuzz/"$t" -max_total_time="$fuzz_seconds" -seed="$fuzz_seed" -print_final_stats=1 \
         -artifact_prefix="$scratch/$t-" "$scratch/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
         tail -n 60 "$log"
         echo "fuzz target $t failed; its input:" "$scratch/$t"-*

@@ -14,6 +14,7 @@
 
 #include "app/file_dialog.h"
 #include "tests/app/bound_window_fixture.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
 
@@ -235,15 +236,10 @@ TEST_F(ListFiles, ExportThatCannotBeWrittenKeepsTheOldFile) {
     ops().append_rows(kBuyers, rows);
     const fs::path out = write("ids.txt", "previous\r\n");
     answer(out);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);  // as the program sets it up
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 8192;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    click("按钮5_导出");
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, old_handler);
+    {
+        const ScopedFileSizeLimit limit(8192);  // SIGXFSZ ignored, as the program sets it up
+        click("按钮5_导出");
+    }
     EXPECT_EQ(read(out), "previous\r\n");
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_TRUE(messages()[0].starts_with(export_failed())) << messages()[0];

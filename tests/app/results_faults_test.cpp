@@ -10,6 +10,7 @@
 #include "app/results_recorder.h"
 #include "store/sqlite_store.h"
 #include "tests/app/bound_window_fixture.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/marketplace.h"
 #include "tests/support/temp_folder.h"
 
@@ -127,20 +128,14 @@ TEST_F(ResultsFaults, WritesThatFailAreReportedOnceWhileTheListStillFills) {
     page.buyers = {{1, "kept", "1"}};
     ASSERT_TRUE(store.write_page(page));
 
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction old {};
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit saved = limit;
     std::error_code ec;
     const auto wal = fs::file_size(folder / "zembra.db-wal", ec);
-    limit.rlim_cur = std::max<rlim_t>(fs::file_size(store_path(folder.path())), ec ? 0 : wal);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const bool listed = harvest_lists_everyone();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    bool listed = false;
+    {
+        const ScopedFileSizeLimit limit(
+            std::max<rlim_t>(fs::file_size(store_path(folder.path())), ec ? 0 : wal));
+        listed = harvest_lists_everyone();
+    }
 
     EXPECT_TRUE(listed);
     const auto said = reported();

@@ -12,6 +12,7 @@
 
 #include "runtime/gbk.h"
 #include "store/sqlite_store.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -354,19 +355,13 @@ TEST_F(Store, AFullDiskFailsTheWholePageAndKeepsWhatWasStored) {
     AnswerPage big = buyer_page(run, 3, {"lost1", "lost2"});
     big.body = noise;  // does not compress
 
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction old {};
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit saved = limit;
-    limit.rlim_cur = 1 << 20;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const bool written = store->write_page(big);
-    const std::string error = store->last_error();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    bool written = false;
+    std::string error;
+    {
+        const ScopedFileSizeLimit limit(1 << 20);
+        written = store->write_page(big);
+        error = store->last_error();
+    }
 
     EXPECT_FALSE(written);
     EXPECT_NE(error.find("写入失败"), std::string::npos) << error;

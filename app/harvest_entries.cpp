@@ -18,7 +18,8 @@ HarvestEntries program_harvests() {
     };
     entries.shop_items = [](Window& window, AppState& state) {
         RealSleeper sleeper;
-        HarvestContext ctx{window, state.values, state.hosts, sleeper};
+        const auto sink = state.results ? state.results->shop_items_run(window) : nullptr;
+        HarvestContext ctx{window, state.values, state.hosts, sleeper, sink.get()};
         shop_item_harvest(ctx);
     };
     // Each review worker claims its URL rows itself (ReviewCursor, ReviewRunFlag).

@@ -194,6 +194,21 @@ std::unique_ptr<AnswerSink> ResultsRecorder::item_search_run(const ProgramValues
     return std::make_unique<RunSink>(*this, run);
 }
 
+std::string shop_items_parameters(Window& window) {
+    std::string lines;
+    const int shops = window.item_count(controls::kShopBox);
+    for (int i = 0; i < shops; ++i)
+        lines += (i == 0 ? "shop=" : "\nshop=") + gbk_to_utf8(window.item(controls::kShopBox, i));
+    return lines;
+}
+
+std::unique_ptr<AnswerSink> ResultsRecorder::shop_items_run(Window& window) {
+    if (!store_) return nullptr;
+    const std::int64_t run = store_->begin_run(RunKind::shop_items, shop_items_parameters(window));
+    if (run == 0) failed(store_->last_error());
+    return std::make_unique<RunSink>(*this, run);
+}
+
 AnswerSink* ResultsRecorder::join_reviews(Window& window) {
     if (!store_) return nullptr;
     std::lock_guard lock(reviews_mutex_);

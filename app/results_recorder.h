@@ -1,9 +1,9 @@
 #pragma once
-// Keeps the harvests' rows in the results store beside the window lists. Item searches get one run
-// each; the review workers started by 按钮3_批量获取 share one run from the first worker's start
-// until the last one ends, together with the URL list and how far each row got. Writes happen on
-// the harvest threads, before the rows are shown. When the store fails, the user is told once and
-// the harvests go on into the window lists alone.
+// Keeps the harvests' rows in the results store beside the window lists. Item searches and shop
+// item harvests get one run each; the review workers started by 按钮3_批量获取 share one run from
+// the first worker's start until the last one ends, together with the URL list and how far each row
+// got. Writes happen on the harvest threads, before the rows are shown. When the store fails, the
+// user is told once and the harvests go on into the window lists alone.
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -32,6 +32,8 @@ public:
     // A sink for one item search with the given parameters; its run ends when the sink goes.
     // Null without a store.
     std::unique_ptr<AnswerSink> item_search_run(const ProgramValues& values);
+    // The same for one shop item harvest over the shops 列表框_店铺 lists now.
+    std::unique_ptr<AnswerSink> shop_items_run(Window& window);
 
     // A review worker starts: the first one begins the run (or goes on with a restored one) and
     // stores the URL list it will work through. Null without a store.
@@ -60,6 +62,8 @@ private:
 
 // "name=value" lines of an item search's parameters as typed (UTF-8).
 std::string item_search_parameters(const ProgramValues& values);
+// "shop=address" lines of the shops a shop item harvest reads (UTF-8).
+std::string shop_items_parameters(Window& window);
 
 // The recorder over the SQLite file. A store that cannot be opened is reported and the recorder
 // keeps nothing; a damaged file set aside is reported too.

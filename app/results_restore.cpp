@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <ctime>
+#include <set>
 
 #include "app/app_state.h"
 #include "app/results_recorder.h"
@@ -68,6 +69,15 @@ void restore_item_search(Window& window, const StoredRows& rows) {
     append_in_batches(window, kHandoverBuyers, buyers);
 }
 
+// The harvest never clears 列表框_页面, so the entries go after what it holds.
+void restore_shop_items(Window& window, const StoredRows& rows) {
+    std::vector<std::vector<Text>> entries;
+    entries.reserve(rows.items.size());
+    for (const ItemRow& i : rows.items)
+        entries.push_back({i.address});
+    append_in_batches(window, controls::kPageBox, entries);
+}
+
 void restore_reviews(Window& window, AppState& state, ResultsStore& store, const RunInfo& run,
                      const StoredRows& rows) {
     const std::vector<StoredUrl> urls = store.urls(run.id);
@@ -93,27 +103,32 @@ void restore_reviews(Window& window, AppState& state, ResultsStore& store, const
 void offer_restore(Window& window, AppState& state) {
     if (!state.results || state.results->store() == nullptr) return;
     ResultsStore& store = *state.results->store();
-    bool item_offered = false;
-    bool reviews_offered = false;
+    std::set<RunKind> offered;
     for (const RunInfo& run : store.unfinished_runs()) {  // newest first
-        bool& offered = run.kind == RunKind::reviews ? reviews_offered : item_offered;
-        if (run.kind == RunKind::shop_items || offered) {
+        if (!offered.insert(run.kind).second) {
             store.end_run(run.id, RunEnding::set_aside);
             continue;
         }
-        offered = true;
         const StoredRows rows = store.rows(run.id);
-        const bool reviews = run.kind == RunKind::reviews;
-        if (!ask(run, reviews ? "的买家ID采集" : "的宝贝采集", rows)) {
+        const char* what = run.kind == RunKind::reviews      ? "的买家ID采集"
+                           : run.kind == RunKind::shop_items ? "的店铺宝贝采集"
+                                                             : "的宝贝采集";
+        if (!ask(run, what, rows)) {
             store.end_run(run.id, RunEnding::set_aside);
             continue;
         }
-        if (reviews) {
-            // Stays open: the review workers go on with it.
-            restore_reviews(window, state, store, run, rows);
-        } else {
-            restore_item_search(window, rows);
-            store.end_run(run.id, RunEnding::restored);
+        switch (run.kind) {
+            case RunKind::reviews:
+                // Stays open: the review workers go on with it.
+                restore_reviews(window, state, store, run, rows);
+                continue;
+            case RunKind::shop_items:
+                restore_shop_items(window, rows);
+                break;
+            case RunKind::item_search:
+                restore_item_search(window, rows);
+                break;
         }
+        store.end_run(run.id, RunEnding::restored);
     }
 }

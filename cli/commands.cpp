@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "cli/cli_window.h"
 #include "cli/exit_codes.h"
@@ -68,6 +69,34 @@ std::string search_parameters(const SearchOptions& o) {
            "\nsort=" + (o.by_sales ? "sales" : "overall") +
            "\nworkers=" + std::to_string(o.workers);
 }
+
+// The shops of a shop run, "shop=address" lines, for the store's record of the run.
+std::string shop_parameters(const std::vector<std::string>& shops) {
+    std::string lines;
+    for (const std::string& shop : shops)
+        lines += (lines.empty() ? "shop=" : "\nshop=") + shop;
+    return lines;
+}
+
+// The shop run lists each shop's entries from the first row of 列表框_页面 again; the store numbers
+// them on across the shops, as the window's run over all of them at once does.
+class NumberedOnSink final : public AnswerSink {
+public:
+    NumberedOnSink(AnswerSink& sink, const std::atomic<long long>& earlier)
+        : sink_(sink), earlier_(earlier) {}
+    void page(const HarvestedPage& page) override {
+        HarvestedPage numbered = page;
+        for (HarvestedItem& item : numbered.items)
+            item.serial += static_cast<int>(earlier_.load());
+        sink_.page(numbered);
+    }
+    void url_claimed(int row) override { sink_.url_claimed(row); }
+    void url_done(int row) override { sink_.url_done(row); }
+
+private:
+    AnswerSink& sink_;
+    const std::atomic<long long>& earlier_;
+};
 
 // A review worker's row counts as done when the worker takes its next row (it says so in the
 // URL label) or ends without being stopped.
@@ -176,6 +205,11 @@ int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
     ProgramValues values;
     values.ThreadCount = 1;
     window.set_selection(controls::kMode, 1);
+    std::unique_ptr<StoreSink> sink;
+    if (!place.store.empty()) {
+        sink = StoreSink::begin(place.store, RunKind::shop_items, shop_parameters(shops));
+        if (!sink) return kExitBadInput;
+    }
 
     Progress progress(place.progress, place.terminal);
     progress.set_units({"shop", "shops"}, static_cast<long long>(shops.size()), true);
@@ -191,7 +225,9 @@ int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
     // them at once makes it, whose entries are handed over in the same order.
     const bool was_interrupted = run_on_threads(1, [&](int) {
         RealSleeper sleeper;
-        HarvestContext ctx{window, values, place.hosts, sleeper};
+        std::optional<NumberedOnSink> numbered;
+        if (sink) numbered.emplace(*sink, earlier_entries);
+        HarvestContext ctx{window, values, place.hosts, sleeper, numbered ? &*numbered : nullptr};
         for (const std::string& shop : shops) {
             window.clear_items(kShopList);
             window.add_item(kShopList, utf8_to_gbk(shop));
@@ -202,6 +238,7 @@ int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
             progress.unit_done();
         }
     });
+    if (sink) sink->end(!was_interrupted);
     progress.finish();
     const bool wrote = write_output(place.out, column_cells(window, kUrlList, 0));
     return end_code(was_interrupted, wrote, messages);

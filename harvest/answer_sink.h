@@ -21,6 +21,7 @@ struct HarvestedBuyer {
 
 // Names of the services an answer can come from.
 inline constexpr std::string_view kSearchService = "search";
+inline constexpr std::string_view kShopService = "shop";
 inline constexpr std::string_view kMallReviewService = "mall-reviews";
 inline constexpr std::string_view kMarketReviewService = "market-reviews";
 

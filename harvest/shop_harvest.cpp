@@ -56,6 +56,18 @@ bool add_links(Window& window, const std::vector<SearchResult>& results, std::st
     return true;
 }
 
+// Hands a listing page's entries to the sink before any of them is shown, each numbered with the
+// row (from 1) it will have in 列表框_页面.
+void record_entries(HarvestContext& ctx, const Text& address, long long page,
+                    const std::vector<SearchResult>& results, const Text& body) {
+    if (ctx.sink == nullptr || results.empty()) return;
+    HarvestedPage record{kShopService, address, static_cast<int>(page), body, {}, {}, {}};
+    int serial = ctx.window.item_count(kPageList);
+    for (const SearchResult& result : results)
+        record.items.push_back({++serial, search_result_text(result, body, 1), {}, {}});
+    ctx.sink->page(record);
+}
+
 // Reads one shop's listing; false once the run was stopped.
 bool harvest_shop(HarvestContext& ctx, regex& re, const Text& shop) {
     const Text base = shop_base_address(shop);
@@ -70,14 +82,17 @@ bool harvest_shop(HarvestContext& ctx, regex& re, const Text& shop) {
     if (results.empty()) {
         regex_create(re, patterns.items);
         results = regex_search_all(re, first);
+        record_entries(ctx, listing + "1", 1, results, first);
         return add_links(ctx.window, results, first);
     }
     const long long total = to_int(search_result_text(results.front(), first, 1));
     for (long long page = 1; page <= total; ++page) {
         if (current_run_stopped()) return false;
-        const Text body = to_text(WebRequest(listing + to_text(page)));
+        const Text address = listing + to_text(page);
+        const Text body = to_text(WebRequest(address));
         regex_create(re, patterns.items);
         results = regex_search_all(re, body);
+        record_entries(ctx, address, page, results, body);
         if (!add_links(ctx.window, results, body)) return false;
     }
     return true;

@@ -37,6 +37,7 @@ void shop_entry_unit(HarvestContext& ctx, const Text& entry);
 using ShopEntryUnit = std::function<void(HarvestContext& ctx, const Text& entry)>;
 
 // The worker of the harvest button in shop mode, on a thread of its own with its run's stop
-// token installed. It never clears 列表框_页面, so entries accumulate over runs. Each entry is
-// handed to `unit` once admitted.
+// token installed. It never clears 列表框_页面, so entries accumulate over runs. The entries of
+// each listing page go to the context's sink, if any, before they are shown. Each entry is handed
+// to `unit` once admitted.
 void shop_item_harvest(HarvestContext& ctx, const ShopEntryUnit& unit = shop_entry_unit);

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QComboBox>
+
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -32,6 +34,7 @@ constexpr const char* kItems = "超级列表框2";
 constexpr const char* kHandoverBuyers = "超级列表框1";
 constexpr const char* kUrls = "超级列表框2_URL";
 constexpr const char* kBuyers = "超级列表框1_user";
+constexpr const char* kEntries = "列表框_页面";
 constexpr int kYes = 5;
 
 // The review harvest's items: mall and marketplace alternate, four review pages of three buyers.
@@ -60,6 +63,24 @@ MarketSearch item_search() {
     return search;
 }
 
+// The shop of the shop harvest: many short listing pages.
+MarketShop crash_shop() {
+    MarketShop shop;
+    shop.host = market_host::kShopB;
+    shop.kind_a = false;
+    shop.pages = 30;
+    return shop;
+}
+
+std::vector<Text> shop_links() {
+    const MarketShop shop = crash_shop();
+    std::vector<Text> links;
+    for (int page = 1; page <= shop.pages; ++page)
+        for (const std::string& link : shop.links(page))
+            links.push_back(link);
+    return links;
+}
+
 // One shown row as the child reports it: list, then the first two cells.
 struct Shown {
     std::string list, first, second;
@@ -70,12 +91,14 @@ std::vector<Shown> read_report(const fs::path& path) {
     std::vector<Shown> rows;
     std::ifstream in(path, std::ios::binary);
     std::string line;
-    while (std::getline(in, line)) {
+    // A line still being written has no line end yet.
+    while (std::getline(in, line) && !in.eof()) {
         std::istringstream fields(line);
         Shown row;
-        if (std::getline(fields, row.list, '\t') && std::getline(fields, row.first, '\t') &&
-            std::getline(fields, row.second))
+        if (std::getline(fields, row.list, '\t') && std::getline(fields, row.first, '\t')) {
+            std::getline(fields, row.second);  // a list box has no second cell
             rows.push_back(row);
+        }
     }
     return rows;
 }
@@ -237,6 +260,33 @@ TEST_F(ResultsCrash, ReviewHarvestOfThreeWorkersKilledMidwayGoesOnWhereItStopped
     EXPECT_TRUE(state().results->store()->unfinished_runs().empty());
 }
 
+// The shop harvest's entries: the restore puts them after what 列表框_页面 holds at start, in their
+// order, each once.
+TEST_F(ResultsCrash, ShopHarvestKilledMidwayGivesBackEveryShownEntry) {
+    market.add_shop(crash_shop());
+    const std::vector<Text> links = shop_links();
+    ASSERT_TRUE(run_and_kill("shop", kEntries, 12));
+    std::vector<Text> shown;
+    for (const Shown& row : read_report(folder / "shown.txt"))
+        if (row.list == kEntries) shown.push_back(row.first);
+    ASSERT_LT(shown.size(), links.size()) << "killed before the end";
+    ASSERT_TRUE(std::equal(shown.begin(), shown.end(), links.begin()));
+
+    ops().add_item(kEntries, "here before");
+    restart();
+    ASSERT_EQ(offers.size(), 1U);
+    EXPECT_NE(offers[0].find("的店铺宝贝采集"), std::string::npos) << offers[0];
+    const std::vector<Text> listed = column(kEntries, 0);
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(listed[0], "here before");
+    const std::vector<Text> back(listed.begin() + 1, listed.end());
+    // Every entry shown, in the listing's order, none twice.
+    EXPECT_GE(back.size(), shown.size());
+    ASSERT_LE(back.size(), links.size());
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), links.begin()));
+    EXPECT_TRUE(state().results->store()->unfinished_runs().empty());
+}
+
 // Resuming: an address half harvested before the end, and one harvested whole whose end was not
 // stored yet, are asked again, and the pages listed before are not listed twice.
 TEST_F(ResultsCrash, PagesListedBeforeTheEndAreNotListedAgainWhenTheRunGoesOn) {
@@ -296,13 +346,22 @@ TEST_F(ResultsCrash, PagesListedBeforeTheEndAreNotListedAgainWhenTheRunGoesOn) {
 // At start, each kind's newest run without an end is offered; a no keeps its rows in the store
 // only, and older unfinished runs are set aside without asking.
 TEST_F(ResultsCrash, DecliningTheOfferLeavesTheListsEmptyAndTheRowsStored) {
-    std::int64_t older = 0, newer = 0;
+    std::int64_t older = 0, newer = 0, older_shop = 0, newer_shop = 0;
     {
         auto recorder = open_results(store_path(folder.path()), {}, {});
         ResultsStore& store = *recorder->store();
         older = store.begin_run(RunKind::reviews, "");
         newer = store.begin_run(RunKind::reviews, "");
         ASSERT_GT(store.begin_run(RunKind::item_search, "keyword=x"), 0);
+        older_shop = store.begin_run(RunKind::shop_items, "shop=http://a/");
+        newer_shop = store.begin_run(RunKind::shop_items, "shop=http://b/");
+        for (const auto run : {older_shop, newer_shop}) {
+            AnswerPage page;
+            page.run = run;
+            page.source = {"shop", "http://a/search.htm?pageNo=1", 1, 0};
+            page.items = {{1, "//item/" + std::to_string(run), "", ""}};
+            ASSERT_TRUE(store.write_page(page));
+        }
         for (const auto run : {older, newer}) {
             AnswerPage page;
             page.run = run;
@@ -318,10 +377,12 @@ TEST_F(ResultsCrash, DecliningTheOfferLeavesTheListsEmptyAndTheRowsStored) {
         return 6;  // no
     });
     offer_restore(ops(), state());
-    ASSERT_EQ(offers.size(), 2U) << "the newest of each kind";
-    EXPECT_NE(offers[0].find("宝贝采集"), std::string::npos) << offers[0];
-    EXPECT_NE(offers[1].find("1 个买家ID"), std::string::npos) << offers[1];
-    for (const char* list : {kItems, kHandoverBuyers, kUrls, kBuyers})
+    ASSERT_EQ(offers.size(), 3U) << "the newest of each kind";
+    EXPECT_NE(offers[0].find("的店铺宝贝采集"), std::string::npos) << offers[0];
+    EXPECT_NE(offers[0].find("1 个宝贝"), std::string::npos) << offers[0];
+    EXPECT_NE(offers[1].find("的宝贝采集"), std::string::npos) << offers[1];
+    EXPECT_NE(offers[2].find("1 个买家ID"), std::string::npos) << offers[2];
+    for (const char* list : {kItems, kHandoverBuyers, kUrls, kBuyers, kEntries})
         EXPECT_EQ(ops().row_count(list), 0) << list;
     EXPECT_EQ(state().values.ReviewCursor.load(), 0);
     ResultsStore& store = *state().results->store();
@@ -331,6 +392,8 @@ TEST_F(ResultsCrash, DecliningTheOfferLeavesTheListsEmptyAndTheRowsStored) {
         EXPECT_EQ(store.rows(run).buyers, kept);
     }
     EXPECT_EQ(store.urls(newer).size(), 2U);
+    for (const auto run : {older_shop, newer_shop})
+        EXPECT_EQ(store.rows(run).items.size(), 1U);
 
     // The next start has nothing to offer.
     offers.clear();
@@ -353,7 +416,7 @@ TEST_F(ResultsCrashChild, DISABLED_Harvest) {
     const int report = ::open((fs::path(dir) / "shown.txt").c_str(),
                               O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     ASSERT_GE(report, 0);
-    for (const char* list : {kItems, kHandoverBuyers, kBuyers}) {
+    for (const char* list : {kItems, kHandoverBuyers, kBuyers, kEntries}) {
         GbkListModel* model = window().list_model(list);
         ASSERT_NE(model, nullptr) << list;
         QObject::connect(model, &QAbstractItemModel::rowsInserted,
@@ -370,6 +433,10 @@ TEST_F(ResultsCrashChild, DISABLED_Harvest) {
     if (std::string_view(mode) == "item") {
         ops().set_text("编辑框_关键字", "shoes");
         ops().set_text("编辑框1", std::to_string(item_search().total_pages));
+        click("按钮_采集");
+    } else if (std::string_view(mode) == "shop") {
+        ops().add_item("列表框_店铺", std::string("http://") + crash_shop().host + "/");
+        window().findChild<QComboBox*>(QString::fromUtf8("组合框1"))->setCurrentIndex(1);
         click("按钮_采集");
     } else {
         std::vector<std::vector<Text>> rows;

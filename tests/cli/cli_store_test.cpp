@@ -81,6 +81,54 @@ TEST_F(CliStore, RunsKeepTheirRowsAndExportGivesTheOutputBack) {
     EXPECT_EQ(store->rows(2).items.size(), 10u);
 }
 
+// A shop run over two shops keeps every entry once, numbered on across the shops, and its export
+// is the run's output file.
+TEST_F(CliStore, AShopRunKeepsTheEntriesOfEveryShop) {
+    MarketShop a;
+    a.pages = 2;
+    market.add_shop(a);
+    MarketShop b;
+    b.host = market_host::kShopB;
+    b.kind_a = false;
+    b.first_item = 700000;
+    market.add_shop(b);
+    const std::string shop_a = std::string("http://") + market_host::kShopA + "/";
+    const std::string shop_b = std::string("http://") + market_host::kShopB + "/index.htm";
+    const std::string db = (dir / "runs.db").string();
+    const ChildResult r =
+        cli({"--store", db, "shop", shop_a, shop_b, "--out", (dir / "shop.txt").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string file = read_bytes(dir / "shop.txt");
+    ASSERT_EQ(std::count(file.begin(), file.end(), '\n'), 9);
+    EXPECT_EQ(exported(db, 1), file);
+
+    std::string error;
+    auto store = SqliteStore::open(db, {}, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_TRUE(store->unfinished_runs().empty());
+    std::vector<std::int64_t> serials;
+    for (const ItemRow& row : store->rows(1).items)
+        serials.push_back(row.serial);
+    EXPECT_EQ(serials, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    std::vector<std::pair<std::string, int>> pages;
+    for (const AnswerSource& source : store->answer_sources(1)) {
+        EXPECT_EQ(source.service, "shop");
+        pages.emplace_back(source.address, source.page);
+    }
+    EXPECT_EQ(pages, (std::vector<std::pair<std::string, int>>{
+                         {shop_a + "search.htm?search=y&pageNo=1", 1},
+                         {shop_a + "search.htm?search=y&pageNo=2", 2},
+                         {std::string("http://") + market_host::kShopB +
+                              "/search.htm?scene=taobao_shop&pageNo=1",
+                          1}}));
+    const ChildResult runs = cli({"--store", db, "runs"});
+    ASSERT_EQ(runs.exit_code, 0) << runs.err;
+    EXPECT_NE(runs.out.find(" UTC  finished  urls 0  items 9  buyers 0  shop=" + shop_a +
+                            " shop=" + shop_b),
+              std::string::npos)
+        << runs.out;
+}
+
 // The settings' store is used when no flag names one; a folder stands for its zembra.db.
 TEST_F(CliStore, TheSettingsStoreAndAFolderWork) {
     fs::create_directories(dir / "kept");

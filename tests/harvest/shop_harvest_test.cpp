@@ -146,6 +146,28 @@ private:
     ProgramValues& values_;
 };
 
+// Keeps every page handed to it, with the number of entries 列表框_页面 held at that moment.
+class PageSink final : public AnswerSink {
+public:
+    explicit PageSink(Window& window) : window_(window) {}
+    struct Page {
+        std::string service, address, body;
+        int page = 0;
+        std::vector<HarvestedItem> items;
+        int listed_then = 0;
+    };
+    void page(const HarvestedPage& p) override {
+        pages.push_back({std::string(p.service), std::string(p.address), std::string(p.body),
+                         p.page, p.items, window_.item_count("列表框_页面")});
+    }
+    void url_claimed(int) override {}
+    void url_done(int) override {}
+    std::vector<Page> pages;
+
+private:
+    Window& window_;
+};
+
 class ShopHarvest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(market.ok()); }
@@ -211,6 +233,50 @@ TEST_F(ShopHarvest, ReadsEachShopOfEitherKind) {
     EXPECT_EQ(window.writes_to("pane:5"), counts);
 }
 
+// Each listing page with entries reaches the sink before any of its entries is listed, numbered
+// with the rows (from 1) they get in 列表框_页面, after what the list held before.
+TEST_F(ShopHarvest, HandsEveryListingPageToTheSinkBeforeListingIt) {
+    const MarketShop a = shop("shopa.taobao.test", true, 1, false);
+    const MarketShop b = shop("shopb.example.test", false, 3, true);
+    shops({"http://shopa.taobao.test/", "http://shopb.example.test/x.htm"});
+    window.add_item("列表框_页面", "kept from before");
+    PageSink sink(window);
+    ctx.sink = &sink;
+
+    shop_item_harvest(ctx);
+
+    const std::string sa = "http://shopa.taobao.test/", sb = "http://shopb.example.test/";
+    // The first page of B is asked twice (its page count, then its entries) but stored once.
+    const struct {
+        std::string address;
+        int page;
+        std::vector<std::string> links;
+    } expected[] = {{listing(sa, true, 1), 1, a.links(1)},
+                    {listing(sb, false, 1), 1, b.links(1)},
+                    {listing(sb, false, 2), 2, b.links(2)},
+                    {listing(sb, false, 3), 3, b.links(3)}};
+    ASSERT_EQ(sink.pages.size(), std::size(expected));
+    int row = 1;
+    for (size_t i = 0; i < sink.pages.size(); ++i) {
+        const PageSink::Page& got = sink.pages[i];
+        SCOPED_TRACE(got.address);
+        EXPECT_EQ(got.service, "shop");
+        EXPECT_EQ(got.address, expected[i].address);
+        EXPECT_EQ(got.page, expected[i].page);
+        EXPECT_EQ(got.listed_then, row) << "entries listed before the sink had them";
+        ASSERT_EQ(got.items.size(), expected[i].links.size());
+        for (size_t k = 0; k < got.items.size(); ++k) {
+            const HarvestedItem& item = got.items[k];
+            EXPECT_EQ(item.serial, ++row);
+            EXPECT_EQ(item.address, expected[i].links[k]);
+            EXPECT_EQ(window.item("列表框_页面", item.serial - 1), item.address);
+            EXPECT_TRUE(item.item_id.empty() && item.shop_id.empty());
+            EXPECT_NE(got.body.find(item.address), std::string::npos) << "not the page's body";
+        }
+    }
+    EXPECT_EQ(window.item_count("列表框_页面"), row);
+}
+
 TEST_F(ShopHarvest, ARunAgainAddsEveryLinkOnceMore) {
     const MarketShop b = shop("shopb.example.test", false, 2, true);
     shops({"http://shopb.example.test/"});
@@ -257,6 +323,8 @@ TEST_F(ShopHarvest, PagesThatDoNotMatchAddNothing) {
          "<a href=\"//item\" target=\"_self\"><img alt=\"x\"></a>"},
         {"LF line ends", "http://shopz.taobao.test/", without_cr(item_a)},
     };
+    PageSink sink(window);
+    ctx.sink = &sink;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
         window.clear_items("列表框_页面");
@@ -267,11 +335,14 @@ TEST_F(ShopHarvest, PagesThatDoNotMatchAddNothing) {
         shop_item_harvest(ctx);
         EXPECT_EQ(market.urls(), std::vector<std::string>{listing(c.shop, kind_a, 1)});
         EXPECT_TRUE(window.items("列表框_页面").empty());
+        EXPECT_TRUE(sink.pages.empty()) << "a page without entries was stored";
     }
     // The same item markup is taken when no page count stands before it.
     market.set_answer(listing("http://shopz.taobao.test/", true, 1), item_a);
     shop_item_harvest(ctx);
     EXPECT_EQ(window.items("列表框_页面"), Texts{"//item"});
+    ASSERT_EQ(sink.pages.size(), 1u);
+    EXPECT_EQ(sink.pages[0].address, listing("http://shopz.taobao.test/", true, 1));
 }
 
 TEST_F(ShopHarvest, HandsOverEveryEntryWithinTheThreadCount) {

@@ -11,6 +11,7 @@
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
 #include "runtime/stop.h"
+#include "store/page_writer.h"
 #include "store/sqlite_store.h"
 
 namespace {
@@ -81,7 +82,7 @@ private:
 class ResultsRecorder::ReviewSink : public AnswerSink {
 public:
     ReviewSink(ResultsRecorder& owner, std::int64_t run, int stored_urls)
-        : owner_(owner), run_(run), stored_urls_(stored_urls) {
+        : owner_(owner), run_(run), stored_urls_(stored_urls), writer_(*owner.store_) {
         // Going on with a run: the pages it stored are listed already.
         if (stored_urls > 0)
             for (const AnswerSource& source : owner_.store_->answer_sources(run))
@@ -114,13 +115,25 @@ public:
     // URL states go with the next page any worker writes, so they cost no commit of their own.
     // One lost in a crash only has its row asked again on resume.
     void page(const HarvestedPage& page) override {
+        page_then(page, [] {});
+        writer_.drain();
+    }
+    // Written behind the workers; the rows are shown once their page is committed.
+    void page_then(const HarvestedPage& page, std::function<void()> show) override {
         AnswerPage record = answer_page(run_, page);
         {
             std::lock_guard lock(urls_mutex_);
             record.url_states.swap(url_states_);
         }
-        if (!owner_.store_->write_page(record)) owner_.failed(owner_.store_->last_error());
+        std::string body = owner_.store_->keeps_answers() ? std::string(page.body) : std::string();
+        writer_.write(std::move(record), std::move(body),
+                      [this, show = std::move(show)](bool stored) {
+                          if (!stored) owner_.failed(owner_.store_->last_error());
+                          show();
+                      });
     }
+    // Returns once every page handed before is stored and on its way to the window.
+    void drain() { writer_.drain(); }
     void reported(std::string_view service, std::string_view address,
                   std::string_view body) override {
         if (!owner_.store_->write_page(report_page(run_, service, address, body)))
@@ -165,6 +178,7 @@ private:
     std::vector<UrlStateChange> url_states_;
     std::set<std::pair<Text, int>> stored_pages_;  // address and page; read-only once made
     Window* window_ = nullptr;
+    PageWriter writer_;  // last: its thread may still call back while the rest goes
 };
 
 ResultsRecorder::ResultsRecorder(std::unique_ptr<ResultsStore> store,
@@ -229,6 +243,14 @@ AnswerSink* ResultsRecorder::join_reviews(Window& window) {
 
 void ResultsRecorder::leave_reviews(Window& window, const ProgramValues& values) {
     if (!store_) return;
+    ReviewSink* sink = nullptr;
+    {
+        std::lock_guard lock(reviews_mutex_);
+        sink = reviews_.get();
+    }
+    // The worker's rows are shown before it counts as ended (it is still counted, so the sink
+    // stays).
+    if (sink != nullptr) sink->drain();
     std::lock_guard lock(reviews_mutex_);
     if (!reviews_ || --review_workers_ > 0) return;
     const bool all_taken = values.ReviewCursor.load() >= window.row_count(controls::kUrlList);

@@ -2,6 +2,7 @@
 // Where the harvests hand the rows of each answer page before they show them, so that a results
 // store can keep every row the window ever showed. Called on the harvest's own threads (never the
 // window's), possibly from several at once; a sink that fails must not stop the harvest.
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -40,6 +41,13 @@ public:
     virtual ~AnswerSink() = default;
     // The rows of one answer page, before any of them is shown.
     virtual void page(const HarvestedPage& page) = 0;
+    // The same, with the way to show them: `show` runs once the rows are kept (or could not be),
+    // here or later on a thread of the sink's. A sink that writes behind the harvest returns at
+    // once, so the harvest never waits for a commit.
+    virtual void page_then(const HarvestedPage& page, std::function<void()> show) {
+        this->page(page);
+        show();
+    }
     // The review harvest took row `row` of the URL list, and later finished it.
     virtual void url_claimed(int row) = 0;
     virtual void url_done(int row) = 0;

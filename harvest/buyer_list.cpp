@@ -1,5 +1,7 @@
 #include "harvest/buyer_list.h"
 
+#include <memory>
+
 #include "harvest/text_extract.h"
 #include "runtime/convert.h"
 #include "runtime/stop.h"
@@ -16,12 +18,19 @@ void list_buyers(Window& window, std::string_view list, const Text& answer, RowO
         return true;
     });
     if (!ticket) return;
-    // Outside the order's lock: the workers store their rows at the same time, and the store
-    // commits what arrives together in one go.
-    if (numbered) numbered(first, ids);
     std::vector<std::vector<Text>> rows;
     rows.reserve(ids.size());
     for (size_t i = 0; i < ids.size(); ++i)
         rows.push_back({to_text(first + static_cast<int>(i)), ids[i]});
-    ticket->show([&] { window.append_rows(list, rows); });
+    RowOrder::Rows add = [&window, list, rows = std::move(rows)] {
+        window.append_rows(list, rows);
+    };
+    if (!numbered) {
+        ticket->show(std::move(add));
+        return;
+    }
+    // Outside the order's lock: the workers store their rows at the same time, and the store
+    // commits what arrives together in one go.
+    auto held = std::make_shared<RowOrder::Ticket>(std::move(*ticket));
+    numbered(first, ids, [held, add = std::move(add)]() mutable { held->show(std::move(add)); });
 }

@@ -128,23 +128,25 @@ void ReviewHandover::unit(const std::shared_ptr<Address>& a) {
 }
 
 void ReviewHandover::list_buyers(const Address& a, const Text& url, int page, const Text& answer) {
-    ::list_buyers(ctx_.window, kHandoverBuyers, answer, rows_order_, listed_,
-                  [&](int first, const std::vector<Text>& ids) {
-                      if (ctx_.sink == nullptr) return;
-                      const bool mall = &a.markers == &kMallMarkers;
-                      Text item_id =
-                          extract_between(a.address, mall ? "itemId=" : "auctionNumId=", "&");
-                      HarvestedPage record{mall ? kMallReviewService : kMarketReviewService,
-                                           url,
-                                           page,
-                                           answer,
-                                           item_id,
-                                           {},
-                                           {}};
-                      for (size_t i = 0; i < ids.size(); ++i)
-                          record.buyers.push_back({first + static_cast<int>(i), ids[i]});
-                      ctx_.sink->page(record);
-                  });
+    ::list_buyers(
+        ctx_.window, kHandoverBuyers, answer, rows_order_, listed_,
+        ctx_.sink == nullptr
+            ? BuyersNumbered()
+            : [&](int first, const std::vector<Text>& ids, std::function<void()> show) {
+                  const bool mall = &a.markers == &kMallMarkers;
+                  Text item_id =
+                      extract_between(a.address, mall ? "itemId=" : "auctionNumId=", "&");
+                  HarvestedPage record{mall ? kMallReviewService : kMarketReviewService,
+                                       url,
+                                       page,
+                                       answer,
+                                       item_id,
+                                       {},
+                                       {}};
+                  for (size_t i = 0; i < ids.size(); ++i)
+                      record.buyers.push_back({first + static_cast<int>(i), ids[i]});
+                  ctx_.sink->page_then(record, std::move(show));
+              });
 }
 
 void ReviewHandover::join_units() {

@@ -54,19 +54,26 @@ struct ReviewSource {
 // resumed run listed before the program ended is not listed again.
 void collect_buyers(HarvestContext& ctx, const ReviewSource& source, const Text& answer) {
     if (ctx.sink != nullptr && ctx.sink->stored_before(source.url, source.page)) return;
-    list_buyers(ctx.window, kBuyerList, answer, ctx.values.BuyerListOrder, ctx.values.BuyerCounter,
-                [&](int first, const std::vector<Text>& ids) {
-                    if (ctx.sink == nullptr) return;
-                    HarvestedPage record{source.service, source.url, source.page, answer,
-                                         source.item_id, {},         {}};
-                    for (size_t i = 0; i < ids.size(); ++i)
-                        record.buyers.push_back({first + static_cast<int>(i), ids[i]});
-                    ctx.sink->page(record);
-                });
+    list_buyers(
+        ctx.window, kBuyerList, answer, ctx.values.BuyerListOrder, ctx.values.BuyerCounter,
+        ctx.sink == nullptr
+            ? BuyersNumbered()
+            : [&](int first, const std::vector<Text>& ids, std::function<void()> show) {
+                  HarvestedPage record{source.service, source.url, source.page, answer,
+                                       source.item_id, {},         {}};
+                  for (size_t i = 0; i < ids.size(); ++i)
+                      record.buyers.push_back({first + static_cast<int>(i), ids[i]});
+                  ctx.sink->page_then(record, std::move(show));
+              });
 }
 
+// In the buyer list's turn, so the count includes the rows taken before it, which may still be on
+// their way through the results store.
 void show_buyer_count(HarvestContext& ctx) {
-    ctx.window.set_text(kBuyerCountLabel, to_text(ctx.window.row_count(kBuyerList)));
+    std::optional<RowOrder::Ticket> ticket = ctx.values.BuyerListOrder.take([] { return true; });
+    ticket->show([&window = ctx.window] {
+        window.set_text(kBuyerCountLabel, to_text(window.row_count(kBuyerList)));
+    });
 }
 
 Outcome missing_item_id() {

@@ -8,3 +8,11 @@ int url_cursor(const std::vector<StoredUrl>& urls) {
     }
     return cursor;
 }
+
+std::vector<bool> ResultsStore::write_pages(const std::vector<const AnswerPage*>& pages) {
+    std::vector<bool> stored;
+    stored.reserve(pages.size());
+    for (const AnswerPage* page : pages)
+        stored.push_back(write_page(*page));
+    return stored;
+}

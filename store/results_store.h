@@ -140,6 +140,11 @@ public:
     virtual bool end_run(std::int64_t run, RunEnding ending) = 0;
     // The page and all its rows in one transaction: all of them are stored or none.
     virtual bool write_page(const AnswerPage& page) = 0;
+    // Several pages, each all or nothing as by write_page (in one transaction where the back end
+    // can); for each, whether it is stored.
+    virtual std::vector<bool> write_pages(const std::vector<const AnswerPage*>& pages);
+    // Whether answer bodies are archived: a caller that writes later must keep them till then.
+    virtual bool keeps_answers() const { return false; }
 
     // The URL list of a run, from `first_position` on (open rows).
     virtual bool put_urls(std::int64_t run, int first_position,

@@ -198,11 +198,17 @@ bool SqliteStore::end_run(std::int64_t run, RunEnding ending) {
     return true;
 }
 
-bool SqliteStore::grouped(const std::function<bool()>& write) {
-    Pending mine{&write};
+std::vector<bool> SqliteStore::grouped(const std::vector<std::function<bool()>>& writes) {
+    if (writes.empty()) return {};
+    std::vector<Pending> mine;
+    mine.reserve(writes.size());
+    for (const auto& write : writes)
+        mine.push_back({&write});
     std::unique_lock lock(queue_mutex_);
-    queue_.push_back(&mine);
-    while (!mine.done) {
+    // Queued together, so one group takes them all.
+    for (Pending& pending : mine)
+        queue_.push_back(&pending);
+    while (!mine.front().done) {
         if (committing_) {
             committed_.wait(lock);
             continue;
@@ -219,7 +225,11 @@ bool SqliteStore::grouped(const std::function<bool()>& write) {
             pending->done = true;
         committed_.notify_all();
     }
-    return mine.ok;
+    std::vector<bool> committed;
+    committed.reserve(mine.size());
+    for (const Pending& pending : mine)
+        committed.push_back(pending.ok);
+    return committed;
 }
 
 void SqliteStore::commit_group(const std::vector<Pending*>& group) {
@@ -258,6 +268,23 @@ bool SqliteStore::write_page(const AnswerPage& page) {
     // Compressed before the lock, so that workers compress at the same time.
     const std::string body = options_.keep_answers ? compress_answer(page.body) : std::string();
     return grouped([&] { return write_page_rows(page, body); });
+}
+
+std::vector<bool> SqliteStore::write_pages(const std::vector<const AnswerPage*>& pages) {
+    std::vector<std::string> bodies(pages.size());
+    std::vector<std::function<bool()>> writes;
+    writes.reserve(pages.size());
+    for (size_t i = 0; i < pages.size(); ++i) {
+        const AnswerPage& page = *pages[i];
+        if (page.report && !options_.keep_answers) {
+            writes.emplace_back([] { return true; });
+            continue;
+        }
+        if (options_.keep_answers) bodies[i] = compress_answer(page.body);
+        writes.emplace_back(
+            [this, &page, &body = bodies[i]] { return write_page_rows(page, body); });
+    }
+    return grouped(writes);
 }
 
 // The answer and its rows, in the caller's transaction.

@@ -42,6 +42,8 @@ public:
     std::int64_t begin_run(RunKind kind, std::string_view parameters) override;
     bool end_run(std::int64_t run, RunEnding ending) override;
     bool write_page(const AnswerPage& page) override;
+    std::vector<bool> write_pages(const std::vector<const AnswerPage*>& pages) override;
+    bool keeps_answers() const override { return options_.keep_answers; }
     bool put_urls(std::int64_t run, int first_position,
                   const std::vector<Text>& addresses) override;
     bool set_url_state(std::int64_t run, int position, UrlState state,
@@ -64,9 +66,12 @@ private:
         bool done = false;
         bool ok = false;
     };
-    // Runs `write` (statements without a transaction of their own) in a transaction shared with
-    // the writes that came meanwhile; true once it is committed.
-    bool grouped(const std::function<bool()>& write);
+    // Runs the writes (statements without a transaction of their own) in a transaction shared
+    // with the writes that came meanwhile; for each, whether it is committed.
+    std::vector<bool> grouped(const std::vector<std::function<bool()>>& writes);
+    bool grouped(const std::function<bool()>& write) {
+        return grouped(std::vector<std::function<bool()>>{write}).front();
+    }
     void commit_group(const std::vector<Pending*>& group);
     bool write_page_rows(const AnswerPage& page, std::string_view compressed);
     bool write_url_state(std::int64_t run, int position, UrlState state, std::string_view worker);

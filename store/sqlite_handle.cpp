@@ -20,7 +20,7 @@ SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
 
 int SqliteDb::open(const std::filesystem::path& path, bool create) {
     close();
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (create) flags |= SQLITE_OPEN_CREATE;
     const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) return rc;
@@ -63,6 +63,10 @@ void SqliteStatement::bind(int index, std::int64_t value) {
 void SqliteStatement::bind(int index, std::string_view text) {
     sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
                       SQLITE_TRANSIENT);
+}
+
+void SqliteStatement::bind_kept(int index, std::string_view text) {
+    sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
 void SqliteStatement::bind_blob(int index, std::string_view bytes) {

@@ -47,6 +47,8 @@ public:
     void bind(int index, std::string_view text);
     void bind_blob(int index, std::string_view bytes);
     void bind_null(int index);
+    // Not copied: the caller keeps the text unchanged until the next step.
+    void bind_kept(int index, std::string_view text);
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step();
     // Ready for new binds and another run.

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <chrono>
 #include <system_error>
 
@@ -77,6 +78,20 @@ bool damaged(int rc) {
 std::string utf8(const Text& gbk) {
     return gbk_to_utf8(gbk);
 }
+
+// A row's texts as UTF-8, converted into memory reused from row to row and kept until the row's
+// statement has run (bound without a copy). Never resized: a bound text must not move.
+class RowTexts {
+public:
+    std::string_view operator()(size_t column, const Text& gbk) {
+        std::string& text = texts_.at(column);
+        gbk_to_utf8(gbk, text, nullptr);
+        return text;
+    }
+
+private:
+    std::array<std::string, 3> texts_;
+};
 
 // Moves the file and its journal files aside; the new name of the file, empty on failure.
 fs::path set_aside(const fs::path& path) {
@@ -315,12 +330,13 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
         SqliteStatement& item = cached(insert_item_,
                                        "INSERT OR IGNORE INTO items(run, serial, address, "
                                        "item_id, shop_id, answer) VALUES(?, ?, ?, ?, ?, ?)");
+        RowTexts texts;
         for (const ItemRow& row : page.items) {
             item.bind(1, page.run);
             item.bind(2, row.serial);
-            item.bind(3, utf8(row.address));
-            item.bind(4, utf8(row.item_id));
-            item.bind(5, utf8(row.shop_id));
+            item.bind_kept(3, texts(0, row.address));
+            item.bind_kept(4, texts(1, row.item_id));
+            item.bind_kept(5, texts(2, row.shop_id));
             item.bind(6, answer_id);
             rc = item.step();
             if (rc != SQLITE_DONE) return fail_code(what, rc);
@@ -331,11 +347,12 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
         SqliteStatement& buyer = cached(insert_buyer_,
                                         "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, "
                                         "item_id, answer) VALUES(?, ?, ?, ?, ?)");
+        RowTexts texts;
         for (const BuyerRow& row : page.buyers) {
             buyer.bind(1, page.run);
             buyer.bind(2, row.serial);
-            buyer.bind(3, utf8(row.buyer_id));
-            buyer.bind(4, utf8(row.item_id));
+            buyer.bind_kept(3, texts(0, row.buyer_id));
+            buyer.bind_kept(4, texts(1, row.item_id));
             buyer.bind(5, answer_id);
             rc = buyer.step();
             if (rc != SQLITE_DONE) return fail_code(what, rc);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The checks after the normal suite, each in its own build folder (ccache serves what is
-# unchanged): the whole suite under the address and undefined-behaviour sanitizers, the web and
-# harvest tests under the thread sanitizer, and every fuzz target for 30 seconds from its seeds.
+# unchanged): the whole suite under the address and undefined-behaviour sanitizers, the web,
+# harvest and store tests under the thread sanitizer, and every fuzz target for 30 seconds from
+# its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,8 +25,8 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMBRA_SANITIZE=ON 
 cmake --build build-asan -j2
 (cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 900)
 
-section "sanitizers: thread, web and harvest tests"
-mapfile -t tsan_tests < <(names tests/web/*_test.cpp tests/harvest/*_test.cpp)
+section "sanitizers: thread, web, harvest and store tests"
+mapfile -t tsan_tests < <(names tests/web/*_test.cpp tests/harvest/*_test.cpp tests/store/*_test.cpp)
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMBRA_TSAN=ON \
     -DZEMBRA_BUILD_APP=OFF >/dev/null
 cmake --build build-tsan -j2 --target "${tsan_tests[@]}"

@@ -2,8 +2,9 @@
 // Keeps the harvests' rows in the results store beside the window lists. Item searches and shop
 // item harvests get one run each; the review workers started by 按钮3_批量获取 share one run from
 // the first worker's start until the last one ends, together with the URL list and how far each row
-// got. Writes happen on the harvest threads, before the rows are shown. When the store fails, the
-// user is told once and the harvests go on into the window lists alone.
+// got. Item and shop pages are written on the harvest threads before their rows are shown; review
+// pages are written behind the workers by a writer thread, which shows their rows once committed.
+// When the store fails, the user is told once and the harvests go on into the window lists alone.
 #include <atomic>
 #include <filesystem>
 #include <functional>

@@ -1,6 +1,7 @@
 #pragma once
-// The results store: every harvested row is written here beside the window lists, committed one
-// answer page at a time before the rows are shown, so a crash loses nothing that was on screen.
+// The results store: every harvested row is written here beside the window lists, committed
+// (each answer page all or nothing) before the rows are shown, so a crash loses nothing that was on
+// screen.
 // Text crosses this interface as GBK (Text); back ends keep it as UTF-8 so the store can be
 // queried with ordinary tools. Every call is safe from any thread except the window thread's
 // (never block the window on a disk). Failures are values: false, 0 or empty, with last_error().

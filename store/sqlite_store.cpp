@@ -79,19 +79,30 @@ std::string utf8(const Text& gbk) {
     return gbk_to_utf8(gbk);
 }
 
-// A row's texts as UTF-8, converted into memory reused from row to row and kept until the row's
-// statement has run (bound without a copy). Never resized: a bound text must not move.
+// Rows' texts as UTF-8, converted into memory reused from row to row and kept until the rows'
+// statement has run (bound without a copy). Sized once: a bound text must not move.
 class RowTexts {
 public:
-    std::string_view operator()(size_t column, const Text& gbk) {
-        std::string& text = texts_.at(column);
+    explicit RowTexts(size_t texts) : texts_(texts) {}
+    std::string_view operator()(size_t index, const Text& gbk) {
+        std::string& text = texts_.at(index);
         gbk_to_utf8(gbk, text, nullptr);
         return text;
     }
 
 private:
-    std::array<std::string, 3> texts_;
+    std::vector<std::string> texts_;
 };
+
+// Buyer rows go in by statements of this many rows: one step instead of one per row.
+constexpr size_t kBuyersAStep = 10;
+
+std::string insert_buyers_sql(size_t rows) {
+    std::string sql = "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, item_id, answer) VALUES";
+    for (size_t i = 0; i < rows; ++i)
+        sql += i == 0 ? "(?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?)";
+    return sql;
+}
 
 // Moves the file and its journal files aside; the new name of the file, empty on failure.
 fs::path set_aside(const fs::path& path) {
@@ -330,7 +341,7 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
         SqliteStatement& item = cached(insert_item_,
                                        "INSERT OR IGNORE INTO items(run, serial, address, "
                                        "item_id, shop_id, answer) VALUES(?, ?, ?, ?, ?, ?)");
-        RowTexts texts;
+        RowTexts texts(3);
         for (const ItemRow& row : page.items) {
             item.bind(1, page.run);
             item.bind(2, row.serial);
@@ -343,12 +354,29 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
             item.reset();
         }
     }
-    if (!page.buyers.empty()) {
-        SqliteStatement& buyer = cached(insert_buyer_,
-                                        "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, "
-                                        "item_id, answer) VALUES(?, ?, ?, ?, ?)");
-        RowTexts texts;
-        for (const BuyerRow& row : page.buyers) {
+    size_t done = 0;
+    RowTexts texts(2 * kBuyersAStep);
+    while (page.buyers.size() - done >= kBuyersAStep) {
+        static const std::string many = insert_buyers_sql(kBuyersAStep);
+        SqliteStatement& buyers = cached(insert_buyers_, many);
+        for (size_t i = 0; i < kBuyersAStep; ++i) {
+            const BuyerRow& row = page.buyers[done + i];
+            const int first = static_cast<int>(5 * i);
+            buyers.bind(first + 1, page.run);
+            buyers.bind(first + 2, row.serial);
+            buyers.bind_kept(first + 3, texts(2 * i, row.buyer_id));
+            buyers.bind_kept(first + 4, texts(2 * i + 1, row.item_id));
+            buyers.bind(first + 5, answer_id);
+        }
+        rc = buyers.step();
+        if (rc != SQLITE_DONE) return fail_code(what, rc);
+        done += kBuyersAStep;
+    }
+    if (done < page.buyers.size()) {
+        static const std::string one = insert_buyers_sql(1);
+        SqliteStatement& buyer = cached(insert_buyer_, one);
+        for (; done < page.buyers.size(); ++done) {
+            const BuyerRow& row = page.buyers[done];
             buyer.bind(1, page.run);
             buyer.bind(2, row.serial);
             buyer.bind_kept(3, texts(0, row.buyer_id));

@@ -91,5 +91,6 @@ private:
     std::vector<Pending*> queue_;
     bool committing_ = false;
     // The statements of every page, prepared once; declared after db_ so they go first.
-    std::unique_ptr<SqliteStatement> insert_answer_, insert_item_, insert_buyer_, url_state_;
+    std::unique_ptr<SqliteStatement> insert_answer_, insert_item_, insert_buyer_, insert_buyers_,
+        url_state_;
 };

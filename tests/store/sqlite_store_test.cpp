@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -74,13 +75,32 @@ TEST_F(Store, RowsComeBackAsWrittenInSerialOrderAfterReopening) {
     EXPECT_EQ(runs[0].kind, RunKind::item_search);
 }
 
+// Pages of ten rows or more go in by statements of several rows, the rest row by row.
 TEST_F(Store, ARowWrittenAgainIsKeptOnceAsFirstWritten) {
     auto store = open_store(path);
-    const auto run = store->begin_run(RunKind::reviews, "");
-    ASSERT_TRUE(store->write_page(buyer_page(run, 1, {"a", "b"})));
-    ASSERT_TRUE(store->write_page(buyer_page(run, 2, {"other", "c"})));
-    const std::vector<BuyerRow> buyers = {{1, "a", "7"}, {2, "b", "7"}, {3, "c", "7"}};
-    EXPECT_EQ(store->rows(run).buyers, buyers);
+    struct Page {
+        int first;
+        int rows;
+    };
+    const std::vector<std::vector<Page>> cases = {
+        {{1, 2}, {2, 2}}, {{1, 10}, {6, 10}}, {{1, 23}, {21, 5}}, {{5, 3}, {1, 20}}};
+    for (size_t c = 0; c < cases.size(); ++c) {
+        const auto run = store->begin_run(RunKind::reviews, "");
+        std::map<std::int64_t, std::string> expected;
+        for (size_t p = 0; p < cases[c].size(); ++p) {
+            const Page& page = cases[c][p];
+            std::vector<std::string> ids;
+            for (int i = 0; i < page.rows; ++i) {
+                ids.push_back("p" + std::to_string(p) + "r" + std::to_string(i));
+                expected.emplace(page.first + i, ids.back());
+            }
+            ASSERT_TRUE(store->write_page(buyer_page(run, page.first, ids))) << "case " << c;
+        }
+        std::vector<BuyerRow> buyers;
+        for (const auto& [serial, id] : expected)
+            buyers.push_back({serial, id, "7"});
+        EXPECT_EQ(store->rows(run).buyers, buyers) << "case " << c;
+    }
 }
 
 TEST_F(Store, OnlyRunsWithoutAnEndAreUnfinished) {

@@ -43,7 +43,7 @@ AnswerPage answer_page(std::int64_t run, const HarvestedPage& page) {
         out.items.push_back({item.serial, item.address, item.item_id, item.shop_id});
     out.buyers.reserve(page.buyers.size());
     for (const HarvestedBuyer& buyer : page.buyers)
-        out.buyers.push_back({buyer.serial, buyer.buyer_id, Text(page.item_id)});
+        out.buyers.push_back({buyer.serial, Text(buyer.buyer_id), Text(page.item_id)});
     return out;
 }
 

@@ -55,7 +55,7 @@ void StoreSink::page(const HarvestedPage& page) {
     for (const HarvestedItem& item : page.items)
         out.items.push_back({item.serial, item.address, item.item_id, item.shop_id});
     for (const HarvestedBuyer& buyer : page.buyers)
-        out.buyers.push_back({buyer.serial, buyer.buyer_id, Text(page.item_id)});
+        out.buyers.push_back({buyer.serial, Text(buyer.buyer_id), Text(page.item_id)});
     if (!store_->write_page(out)) failed();
 }
 

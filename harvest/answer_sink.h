@@ -16,8 +16,8 @@ struct HarvestedItem {
 };
 
 struct HarvestedBuyer {
-    int serial = 0;  // the running number the buyer list shows
-    Text buyer_id;
+    int serial = 0;             // the running number the buyer list shows
+    std::string_view buyer_id;  // valid during the call, as the page's other views
 };
 
 // Names of the services an answer can come from.

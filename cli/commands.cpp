@@ -146,7 +146,8 @@ int run_search(const SearchOptions& options, const RunPlace& place) {
     if (!started) return kExitBadInput;
     std::unique_ptr<StoreSink> sink;
     if (!place.store.empty()) {
-        sink = StoreSink::begin(place.store, RunKind::item_search, search_parameters(options));
+        sink = StoreSink::begin(place.store, RunKind::item_search, search_parameters(options),
+                                {place.keep_answers});
         if (!sink) return kExitBadInput;
     }
 
@@ -207,7 +208,8 @@ int run_shop(const std::vector<std::string>& shops, const RunPlace& place) {
     window.set_selection(controls::kMode, 1);
     std::unique_ptr<StoreSink> sink;
     if (!place.store.empty()) {
-        sink = StoreSink::begin(place.store, RunKind::shop_items, shop_parameters(shops));
+        sink = StoreSink::begin(place.store, RunKind::shop_items, shop_parameters(shops),
+                                {place.keep_answers});
         if (!sink) return kExitBadInput;
     }
 
@@ -261,7 +263,7 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
     values.ReportsFolder = reports_folder(place.out);
     std::unique_ptr<StoreSink> sink;
     if (!place.store.empty()) {
-        sink = StoreSink::begin(place.store, RunKind::reviews, "");
+        sink = StoreSink::begin(place.store, RunKind::reviews, "", {place.keep_answers});
         if (!sink) return kExitBadInput;
         sink->put_urls(addresses);
     }

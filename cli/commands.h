@@ -13,6 +13,7 @@ struct RunPlace {
     HostSettings hosts;
     std::string out;    // the list file; "-" writes to standard output
     std::string store;  // where the run's rows are kept as well (cli/store_place.h); "": nowhere
+    bool keep_answers = false;  // the store archives every answer body too
     std::FILE* progress = stderr;
     bool terminal = false;  // progress as one rewritten line instead of JSON lines
 };

@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
 
     if (store.empty()) store = settings.store;
     place.store = store;
+    place.keep_answers = settings.keep_answers;
     place.terminal = isatty(STDERR_FILENO) != 0;
     if (*runs_command)
         return postgres_address(store) ? run_list_runs(store) : run_list_stored_runs(store);

@@ -57,7 +57,7 @@ std::unique_ptr<ResultsStore> open_store_to_read(const std::string& given) {
     return db;
 }
 
-std::unique_ptr<ResultsStore> open_store_to_write(const std::string& given) {
+std::unique_ptr<ResultsStore> open_store_to_write(const std::string& given, StoreOptions options) {
     const std::string location = store_location(given);
     if (postgres_address(location)) return open_postgres(location);
     std::error_code error;
@@ -67,7 +67,7 @@ std::unique_ptr<ResultsStore> open_store_to_write(const std::string& given) {
         return nullptr;
     }
     std::string why;
-    auto db = SqliteStore::open(location, {}, &why);
+    auto db = SqliteStore::open(location, options, &why);
     if (!db) {
         report("cannot use the store " + location + ": " + why);
         return nullptr;

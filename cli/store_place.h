@@ -15,4 +15,5 @@ std::string store_location(const std::string& given);
 // Opens the store to read from; a SQLite file must exist already. Null after telling why.
 std::unique_ptr<ResultsStore> open_store_to_read(const std::string& given);
 // Opens the store to write to; a SQLite file is made when missing. Null after telling why.
-std::unique_ptr<ResultsStore> open_store_to_write(const std::string& given);
+std::unique_ptr<ResultsStore> open_store_to_write(const std::string& given,
+                                                  StoreOptions options = {});

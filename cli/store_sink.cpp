@@ -19,8 +19,8 @@ StoreSink::StoreSink(std::unique_ptr<ResultsStore> store, std::int64_t run)
     : store_(std::move(store)), run_(run) {}
 
 std::unique_ptr<StoreSink> StoreSink::begin(const std::string& location, RunKind kind,
-                                            const std::string& parameters) {
-    auto store = open_store_to_write(location);
+                                            const std::string& parameters, StoreOptions options) {
+    auto store = open_store_to_write(location, options);
     if (!store) return nullptr;
     const std::int64_t run = store->begin_run(kind, parameters);
     if (run == 0) {
@@ -56,6 +56,17 @@ void StoreSink::page(const HarvestedPage& page) {
         out.items.push_back({item.serial, item.address, item.item_id, item.shop_id});
     for (const HarvestedBuyer& buyer : page.buyers)
         out.buyers.push_back({buyer.serial, Text(buyer.buyer_id), Text(page.item_id)});
+    if (!store_->write_page(out)) failed();
+}
+
+// Kept only when the store archives answers.
+void StoreSink::reported(std::string_view service, std::string_view address,
+                         std::string_view body) {
+    AnswerPage out;
+    out.run = run_;
+    out.source = {std::string(service), Text(address), 1, now_ms()};
+    out.body = body;
+    out.report = true;
     if (!store_->write_page(out)) failed();
 }
 

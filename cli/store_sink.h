@@ -17,7 +17,8 @@ public:
     // Opens the store (a postgresql:// address, or a SQLite file or folder, made when missing) and
     // begins the run; null after telling why.
     static std::unique_ptr<StoreSink> begin(const std::string& location, RunKind kind,
-                                            const std::string& parameters);
+                                            const std::string& parameters,
+                                            StoreOptions options = {});
     ~StoreSink() override = default;
     StoreSink(const StoreSink&) = delete;
     StoreSink& operator=(const StoreSink&) = delete;
@@ -31,6 +32,8 @@ public:
     void page(const HarvestedPage& page) override;
     void url_claimed(int row) override;
     void url_done(int row) override;
+    void reported(std::string_view service, std::string_view address,
+                  std::string_view body) override;
 
 private:
     StoreSink(std::unique_ptr<ResultsStore> store, std::int64_t run);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "harvest/buyer_list.h"
 #include "store/sqlite_store.h"
 #include "tests/cli/cli_fixture.h"
 
@@ -139,6 +140,29 @@ TEST_F(CliStore, TheSettingsStoreAndAFolderWork) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir / "kept" / "zembra.db"));
     EXPECT_EQ(exported((dir / "kept").string(), 1), read_bytes(dir / "buyers.txt"));
+}
+
+// The settings' keep_answers archives every answer a run stored rows from; without it none.
+TEST_F(CliStore, KeepAnswersArchivesTheAnswersOfARun) {
+    for (const bool keep : {false, true}) {
+        const fs::path db = dir / (keep ? "kept.db" : "plain.db");
+        write_bytes(dir / "zembra.toml",
+                    hosts_toml(Marketplace::hosts()) +
+                        "[store]\nkeep_answers = " + (keep ? "true" : "false") + "\n");
+        const ChildResult r =
+            cli({"--store", db.string(), "reviews", "--urls", (dir / "urls.txt").string(), "--out",
+                 (dir / "buyers.txt").string()});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        std::string error;
+        auto store = SqliteStore::open(db, {}, &error);
+        ASSERT_TRUE(store) << error;
+        const auto sources = store->answer_sources(1);
+        const auto archived = store->answers(1);
+        ASSERT_FALSE(sources.empty());
+        EXPECT_EQ(archived.size(), keep ? sources.size() : 0u) << "keep_answers " << keep;
+        for (const StoredAnswer& answer : archived)
+            EXPECT_NE(answer.body.find(kBuyerMarker), std::string::npos) << answer.source.address;
+    }
 }
 
 TEST_F(CliStore, AStoreThatCannotBeHadIsBadInputAndNothingIsAsked) {

@@ -13,6 +13,7 @@
 #include "runtime/stop.h"
 #include "store/page_writer.h"
 #include "store/sqlite_store.h"
+#include "store/store_location.h"
 
 namespace {
 
@@ -286,14 +287,11 @@ std::filesystem::path results_file(const std::string& location,
                                    const std::filesystem::path& output_folder,
                                    std::string& notice) {
     notice.clear();
-    if (location.empty()) return store_path(output_folder);
-    if (location.starts_with("postgresql://") || location.starts_with("postgres://")) {
+    if (postgres_address(location)) {
         notice = "设置中的结果库 " + location +
                  " 是 PostgreSQL 地址，只供命令行使用；窗口的结果保存在 " +
                  store_path(output_folder).string() + "。";
         return store_path(output_folder);
     }
-    std::error_code error;
-    if (std::filesystem::is_directory(location, error)) return store_path(location);
-    return location;
+    return sqlite_store_file(location, output_folder);
 }

@@ -12,16 +12,9 @@
 
 namespace fs = std::filesystem;
 
-bool postgres_address(const std::string& location) {
-    return location.starts_with("postgresql://") || location.starts_with("postgres://");
-}
-
 std::string store_location(const std::string& given) {
     if (postgres_address(given)) return given;
-    std::error_code error;
-    if (given.empty()) return store_path(data_directory()).string();
-    if (fs::is_directory(given, error)) return store_path(given).string();
-    return given;
+    return sqlite_store_file(given, data_directory()).string();
 }
 
 namespace {

@@ -6,8 +6,7 @@
 #include <string>
 
 #include "store/results_store.h"
-
-bool postgres_address(const std::string& location);
+#include "store/store_location.h"
 
 // The store's place, "" resolved to the data folder's zembra.db.
 std::string store_location(const std::string& given);

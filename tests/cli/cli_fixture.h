@@ -57,6 +57,22 @@ protected:
     ChildResult cli(const std::vector<std::string>& args) {
         return run_child(ZEMBRA_CLI_PATH, args, env(), dir);
     }
+    // Two shops the marketplace serves: one of each kind, the first of two pages.
+    struct TwoShops {
+        std::string a, b;  // their addresses as a user lists them
+    };
+    TwoShops add_two_shops() {
+        MarketShop a;
+        a.pages = 2;
+        market.add_shop(a);
+        MarketShop b;
+        b.host = market_host::kShopB;
+        b.kind_a = false;
+        b.first_item = 700000;
+        market.add_shop(b);
+        return {std::string("http://") + market_host::kShopA + "/",
+                std::string("http://") + market_host::kShopB + "/index.htm"};
+    }
 
     Marketplace market;
     std::filesystem::path dir;

@@ -114,16 +114,7 @@ TEST_F(CliHarvest, SearchWritesTheWindowsItemExport) {
 }
 
 TEST_F(CliHarvest, ShopWritesTheUrlListTheWindowFills) {
-    MarketShop a;
-    a.pages = 2;
-    market.add_shop(a);
-    MarketShop b;
-    b.host = market_host::kShopB;
-    b.kind_a = false;
-    b.first_item = 700000;
-    market.add_shop(b);
-    const std::string shop_a = std::string("http://") + market_host::kShopA + "/";
-    const std::string shop_b = std::string("http://") + market_host::kShopB + "/index.htm";
+    const auto [shop_a, shop_b] = add_two_shops();
 
     const ChildResult r = cli({"shop", shop_a, shop_b, "--out", (dir / "shop.txt").string()});
     ASSERT_EQ(r.exit_code, 0) << r.err;

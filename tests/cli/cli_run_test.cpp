@@ -287,16 +287,7 @@ namespace {
 // A shop run counts its shops: a JSON line for each shop read, and an interrupt during a later
 // shop keeps the item addresses of the shops before it.
 TEST_F(CliRun, ShopProgressCountsShopsAndAnInterruptKeepsTheShopsRead) {
-    MarketShop a;
-    a.pages = 2;
-    market.add_shop(a);
-    MarketShop b;
-    b.host = market_host::kShopB;
-    b.kind_a = false;
-    b.first_item = 700000;
-    market.add_shop(b);
-    const std::string shop_a = std::string("http://") + market_host::kShopA + "/";
-    const std::string shop_b = std::string("http://") + market_host::kShopB + "/index.htm";
+    const auto [shop_a, shop_b] = add_two_shops();
 
     const ChildResult whole = cli({"shop", shop_a, shop_b, "--out", out()});
     ASSERT_EQ(whole.exit_code, 0) << whole.err;

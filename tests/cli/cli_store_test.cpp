@@ -85,16 +85,7 @@ TEST_F(CliStore, RunsKeepTheirRowsAndExportGivesTheOutputBack) {
 // A shop run over two shops keeps every entry once, numbered on across the shops, and its export
 // is the run's output file.
 TEST_F(CliStore, AShopRunKeepsTheEntriesOfEveryShop) {
-    MarketShop a;
-    a.pages = 2;
-    market.add_shop(a);
-    MarketShop b;
-    b.host = market_host::kShopB;
-    b.kind_a = false;
-    b.first_item = 700000;
-    market.add_shop(b);
-    const std::string shop_a = std::string("http://") + market_host::kShopA + "/";
-    const std::string shop_b = std::string("http://") + market_host::kShopB + "/index.htm";
+    const auto [shop_a, shop_b] = add_two_shops();
     const std::string db = (dir / "runs.db").string();
     const ChildResult r =
         cli({"--store", db, "shop", shop_a, shop_b, "--out", (dir / "shop.txt").string()});

@@ -303,21 +303,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     ProxyEnvironment proxy(market);
-    std::vector<std::string> urls;
-    for (int k = 0; k < kItems; ++k) {
-        MarketItem it;
-        it.id = std::to_string(700000 + k);
-        it.seller = std::to_string(900000 + k);
-        it.kind = k % 2 ? MarketItem::Kind::Mall : MarketItem::Kind::Marketplace;
-        for (int p = 0; p < kPages; ++p) {
-            std::vector<std::string> buyers;
-            for (int b = 0; b < kBuyersPerPage; ++b)
-                buyers.push_back(it.id + "x" + std::to_string(p * kBuyersPerPage + b));
-            it.pages.push_back(buyers);
-        }
-        urls.push_back(it.url());
-        market.add_item(std::move(it));
-    }
+    const std::vector<std::string> urls =
+        add_review_items(market, kItems, kPages, kBuyersPerPage, [](int k, int p, int b) {
+            return std::to_string(700000 + k) + "x" + std::to_string(p * kBuyersPerPage + b);
+        });
     const std::string replay = dir + "-replay.cfg";
     struct Cell {
         std::vector<double> program_rate, curl_rate, program_cpu, curl_cpu;

@@ -56,21 +56,10 @@ int main() {
         return 1;
     }
     ProxyEnvironment proxy(market);
-    std::vector<std::string> urls;
-    for (int k = 0; k < kItems; ++k) {
-        MarketItem item;
-        item.id = std::to_string(700000 + k);
-        item.seller = std::to_string(900000 + k);
-        item.kind = k % 2 ? MarketItem::Kind::Mall : MarketItem::Kind::Marketplace;
-        for (int p = 0; p < kPages; ++p) {
-            std::vector<std::string> buyers;
-            for (int b = 0; b < kBuyersPerPage; ++b)
-                buyers.push_back(item.id + "x" + std::to_string(p * kBuyersPerPage + b));
-            item.pages.push_back(buyers);
-        }
-        urls.push_back(item.url());
-        market.add_item(std::move(item));
-    }
+    const std::vector<std::string> urls =
+        add_review_items(market, kItems, kPages, kBuyersPerPage, [](int k, int p, int b) {
+            return std::to_string(700000 + k) + "x" + std::to_string(p * kBuyersPerPage + b);
+        });
 
     std::printf("review harvest: %d items x %d pages (%d buyers a page), loopback proxy\n", kItems,
                 kPages, kBuyersPerPage);

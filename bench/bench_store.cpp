@@ -150,21 +150,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     ProxyEnvironment proxy(market);
-    std::vector<std::string> urls;
-    for (int k = 0; k < kItems; ++k) {
-        MarketItem item;
-        item.id = std::to_string(700000 + k);
-        item.seller = std::to_string(900000 + k);
-        item.kind = k % 2 ? MarketItem::Kind::Mall : MarketItem::Kind::Marketplace;
-        for (int p = 0; p < kPages; ++p) {
-            std::vector<std::string> buyers;
-            for (int b = 0; b < kBuyersPerPage; ++b)
-                buyers.push_back("2" + std::to_string(1000000000000000LL + k * 1000 + p * 100 + b));
-            item.pages.push_back(buyers);
-        }
-        urls.push_back(item.url());
-        market.add_item(std::move(item));
-    }
+    const std::vector<std::string> urls =
+        add_review_items(market, kItems, kPages, kBuyersPerPage, [](int k, int p, int b) {
+            return "2" + std::to_string(1000000000000000LL + k * 1000 + p * 100 + b);
+        });
     TempFolder folder("zembra-bench-store");
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 4;
     std::printf("review harvest, %d workers: %d items x %d pages, %d buyers a page\n", kWorkers,

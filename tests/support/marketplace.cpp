@@ -581,3 +581,24 @@ ProxyEnvironment::ProxyEnvironment(const std::string& proxy_url)
       http_proxy_upper_("HTTP_PROXY", proxy_url.c_str()),
       no_proxy_("no_proxy", nullptr),
       no_proxy_upper_("NO_PROXY", nullptr) {}
+
+std::vector<std::string> add_review_items(
+    Marketplace& market, int items, int pages, int buyers,
+    const std::function<std::string(int item, int page, int buyer)>& buyer) {
+    std::vector<std::string> urls;
+    for (int k = 0; k < items; ++k) {
+        MarketItem item;
+        item.id = std::to_string(700000 + k);
+        item.seller = std::to_string(900000 + k);
+        item.kind = k % 2 ? MarketItem::Kind::Mall : MarketItem::Kind::Marketplace;
+        for (int p = 0; p < pages; ++p) {
+            std::vector<std::string> names;
+            for (int b = 0; b < buyers; ++b)
+                names.push_back(buyer(k, p, b));
+            item.pages.push_back(names);
+        }
+        urls.push_back(item.url());
+        market.add_item(std::move(item));
+    }
+    return urls;
+}

@@ -179,6 +179,13 @@ private:
     HttpServer server_;  // last: its threads stop before the state above goes
 };
 
+// Adds `items` items with ids 700000, 700001, ..., every other one a mall item, each with `pages`
+// review pages of `buyers` buyers named by `buyer` (item number from 0, page, buyer); their
+// addresses in order.
+std::vector<std::string> add_review_items(
+    Marketplace& market, int items, int pages, int buyers,
+    const std::function<std::string(int item, int page, int buyer)>& buyer);
+
 // Points the process's HTTP proxy at the marketplace for its lifetime: http_proxy / HTTP_PROXY set,
 // no_proxy / NO_PROXY cleared; the old values come back afterwards. Make it before any worker runs.
 class ProxyEnvironment {

@@ -1,7 +1,6 @@
 #include "app/results_recorder.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <set>
 #include <utility>
@@ -17,27 +16,10 @@
 
 namespace {
 
-std::int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-// An answer saved for a report, without rows.
-AnswerPage report_page(std::int64_t run, std::string_view service, std::string_view address,
-                       std::string_view body) {
-    AnswerPage out;
-    out.run = run;
-    out.source = {std::string(service), Text(address), 1, now_ms()};
-    out.body = body;
-    out.report = true;
-    return out;
-}
-
 AnswerPage answer_page(std::int64_t run, const HarvestedPage& page) {
     AnswerPage out;
     out.run = run;
-    out.source = {std::string(page.service), Text(page.address), page.page, now_ms()};
+    out.source = {std::string(page.service), Text(page.address), page.page, store_time_ms()};
     out.body = page.body;
     out.items.reserve(page.items.size());
     for (const HarvestedItem& item : page.items)
@@ -70,7 +52,7 @@ public:
     void url_done(int) override {}
     void reported(std::string_view service, std::string_view address,
                   std::string_view body) override {
-        if (run_ != 0 && !owner_.store_->write_page(report_page(run_, service, address, body)))
+        if (run_ != 0 && !owner_.store_->write_page(report_answer(run_, service, address, body)))
             owner_.failed(owner_.store_->last_error());
     }
 
@@ -137,7 +119,7 @@ public:
     void drain() { writer_.drain(); }
     void reported(std::string_view service, std::string_view address,
                   std::string_view body) override {
-        if (!owner_.store_->write_page(report_page(run_, service, address, body)))
+        if (!owner_.store_->write_page(report_answer(run_, service, address, body)))
             owner_.failed(owner_.store_->last_error());
     }
     bool stored_before(std::string_view address, int page) const override {

@@ -1,19 +1,8 @@
 #include "cli/store_sink.h"
 
-#include <chrono>
 
 #include "cli/run_support.h"
 #include "cli/store_place.h"
-
-namespace {
-
-std::int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
 
 StoreSink::StoreSink(std::unique_ptr<ResultsStore> store, std::int64_t run)
     : store_(std::move(store)), run_(run) {}
@@ -50,7 +39,7 @@ void StoreSink::end(bool finished) {
 void StoreSink::page(const HarvestedPage& page) {
     AnswerPage out;
     out.run = run_;
-    out.source = {std::string(page.service), Text(page.address), page.page, now_ms()};
+    out.source = {std::string(page.service), Text(page.address), page.page, store_time_ms()};
     out.body = page.body;
     for (const HarvestedItem& item : page.items)
         out.items.push_back({item.serial, item.address, item.item_id, item.shop_id});
@@ -62,12 +51,7 @@ void StoreSink::page(const HarvestedPage& page) {
 // Kept only when the store archives answers.
 void StoreSink::reported(std::string_view service, std::string_view address,
                          std::string_view body) {
-    AnswerPage out;
-    out.run = run_;
-    out.source = {std::string(service), Text(address), 1, now_ms()};
-    out.body = body;
-    out.report = true;
-    if (!store_->write_page(out)) failed();
+    if (!store_->write_page(report_answer(run_, service, address, body))) failed();
 }
 
 void StoreSink::url_claimed(int row) {

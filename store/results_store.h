@@ -166,5 +166,12 @@ public:
     virtual std::vector<AnswerSource> answer_sources(std::int64_t run) = 0;
 };
 
+// Now, as the store keeps times: milliseconds since the Unix epoch.
+std::int64_t store_time_ms();
+
+// An answer saved for a report of a changed format: page 1, arrived now, no rows.
+AnswerPage report_answer(std::int64_t run, std::string_view service, std::string_view address,
+                         std::string_view body);
+
 // The lowest position not done, or the list's length when every row is done.
 int url_cursor(const std::vector<StoredUrl>& urls);

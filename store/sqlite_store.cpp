@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <array>
-#include <chrono>
 #include <system_error>
 
 #include "runtime/gbk.h"
@@ -64,12 +63,6 @@ CREATE VIEW IF NOT EXISTS item_sources AS
     FROM items i JOIN answers a ON a.id = i.answer;
 )sql";
 
-std::int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 bool damaged(int rc) {
     const int primary = rc & 0xff;
     return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
@@ -106,7 +99,7 @@ std::string insert_buyers_sql(size_t rows) {
 
 // Moves the file and its journal files aside; the new name of the file, empty on failure.
 fs::path set_aside(const fs::path& path) {
-    const fs::path aside = path.string() + ".corrupt-" + std::to_string(now_ms());
+    const fs::path aside = path.string() + ".corrupt-" + std::to_string(store_time_ms());
     std::error_code ec;
     fs::rename(path, aside, ec);
     if (ec) return {};
@@ -201,7 +194,7 @@ std::int64_t SqliteStore::begin_run(RunKind kind, std::string_view parameters) {
     SqliteStatement insert(db_, "INSERT INTO runs(kind, parameters, started_ms) VALUES(?, ?, ?)");
     insert.bind(1, static_cast<std::int64_t>(kind));
     insert.bind(2, parameters);
-    insert.bind(3, now_ms());
+    insert.bind(3, store_time_ms());
     const int rc = insert.step();
     if (rc != SQLITE_DONE) {
         fail_code("结果库无法记下新的采集", rc);
@@ -216,7 +209,7 @@ bool SqliteStore::end_run(std::int64_t run, RunEnding ending) {
     if (ending == RunEnding::running)
         update.bind_null(1);
     else
-        update.bind(1, now_ms());
+        update.bind(1, store_time_ms());
     update.bind(2, static_cast<std::int64_t>(ending));
     update.bind(3, run);
     const int rc = update.step();
@@ -323,7 +316,7 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
     answer.bind(2, page.source.service);
     answer.bind(3, utf8(page.source.address));
     answer.bind(4, static_cast<std::int64_t>(page.source.page));
-    answer.bind(5, page.source.time_ms != 0 ? page.source.time_ms : now_ms());
+    answer.bind(5, page.source.time_ms != 0 ? page.source.time_ms : store_time_ms());
     if (options_.keep_answers) {
         answer.bind_blob(6, compressed);
         answer.bind(7, static_cast<std::int64_t>(page.body.size()));
@@ -433,7 +426,7 @@ bool SqliteStore::write_url_state(std::int64_t run, int position, UrlState state
     if (state == UrlState::open)
         update.bind_null(3);
     else
-        update.bind(3, now_ms());
+        update.bind(3, store_time_ms());
     update.bind(4, run);
     update.bind(5, static_cast<std::int64_t>(position));
     const int rc = update.step();
@@ -449,7 +442,7 @@ std::optional<UrlClaim> SqliteStore::claim_url(std::int64_t run, std::string_vie
                           "WHERE run = ? AND position = (SELECT min(position) FROM urls "
                           "WHERE run = ? AND state = 0) RETURNING position, address");
     claim.bind(1, worker);
-    claim.bind(2, now_ms());
+    claim.bind(2, store_time_ms());
     claim.bind(3, run);
     claim.bind(4, run);
     const int rc = claim.step();

@@ -103,7 +103,6 @@ private:
             case 'w':
             case 'W':
             case 'b':
-            case 'B':
             case 't':
             case 'n':
             case 'r':
@@ -112,6 +111,10 @@ private:
                 out_ += '\\';
                 out_ += c;
                 return true;
+            case 'B':
+                // The backtracking engine never finds it at either end of the text; the linear
+                // one does wherever a non-word byte stands there.
+                return false;
             default:
                 if (!literal_escape(c)) return false;
                 out_ += '\\';

@@ -3,6 +3,7 @@
 
 #include "cli/run_support.h"
 #include "cli/store_place.h"
+#include "store/harvested_page.h"
 
 StoreSink::StoreSink(std::unique_ptr<ResultsStore> store, std::int64_t run)
     : store_(std::move(store)), run_(run) {}
@@ -37,15 +38,7 @@ void StoreSink::end(bool finished) {
 }
 
 void StoreSink::page(const HarvestedPage& page) {
-    AnswerPage out;
-    out.run = run_;
-    out.source = {std::string(page.service), Text(page.address), page.page, store_time_ms()};
-    out.body = page.body;
-    for (const HarvestedItem& item : page.items)
-        out.items.push_back({item.serial, item.address, item.item_id, item.shop_id});
-    for (const HarvestedBuyer& buyer : page.buyers)
-        out.buyers.push_back({buyer.serial, Text(buyer.buyer_id), Text(page.item_id)});
-    if (!store_->write_page(out)) failed();
+    if (!store_->write_page(answer_page(run_, page))) failed();
 }
 
 // Kept only when the store archives answers.

@@ -98,10 +98,6 @@ void lower_ascii(char* const data, const std::size_t size) {
     }
 }
 
-bool all_ascii(std::string_view text) {
-    return ascii_run(text.data(), text.size()) == text.size();
-}
-
 // Decodes one GBK character at text[i]; returns its code point and sets `used` to the bytes taken.
 // An invalid byte or a lone lead byte gives U+FFFD and takes only that byte, so a valid byte after
 // it is never swallowed; an unknown pair of non-ASCII bytes is one bad character.
@@ -190,6 +186,10 @@ char32_t utf8_at(std::string_view s, std::size_t i, std::size_t& used) {
 }
 
 }  // namespace
+
+bool all_ascii(std::string_view text) {
+    return ascii_run(text.data(), text.size()) == text.size();
+}
 
 std::string gbk_to_utf8(std::string_view gbk) {
     return gbk_to_utf8(gbk, nullptr);

@@ -11,6 +11,8 @@
 #include "runtime/text.h"
 
 Text utf8_to_gbk(std::string_view utf8);
+// True when every byte is ASCII: the same text in GBK and in UTF-8.
+bool all_ascii(std::string_view text);
 std::string gbk_to_utf8(std::string_view gbk);
 std::u16string gbk_to_utf16(std::string_view gbk);
 Text utf16_to_gbk(std::u16string_view utf16);

@@ -72,12 +72,14 @@ std::string utf8(const Text& gbk) {
     return gbk_to_utf8(gbk);
 }
 
-// Rows' texts as UTF-8, converted into memory reused from row to row and kept until the rows'
-// statement has run (bound without a copy). Sized once: a bound text must not move.
+// Rows' texts as UTF-8, bound without a copy: an ASCII text as the row holds it (the rows outlive
+// their statement), any other converted into memory reused from row to row and kept until the
+// rows' statement has run. Sized once: a bound text must not move.
 class RowTexts {
 public:
     explicit RowTexts(size_t texts) : texts_(texts) {}
     std::string_view operator()(size_t index, const Text& gbk) {
+        if (all_ascii(gbk)) return gbk;  // IDs and most addresses: bound as they stand
         std::string& text = texts_.at(index);
         gbk_to_utf8(gbk, text, nullptr);
         return text;
@@ -90,11 +92,30 @@ private:
 // Buyer rows go in by statements of this many rows: one step instead of one per row.
 constexpr size_t kBuyersAStep = 10;
 
+// The run (?1) and the answer (?2) are the same for every row of a page: bound once.
 std::string insert_buyers_sql(size_t rows) {
     std::string sql = "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, item_id, answer) VALUES";
-    for (size_t i = 0; i < rows; ++i)
-        sql += i == 0 ? "(?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?)";
+    for (size_t i = 0; i < rows; ++i) {
+        const size_t first = 3 + 3 * i;
+        sql += i == 0 ? "(?1, " : ", (?1, ";
+        sql += "?" + std::to_string(first) + ", ?" + std::to_string(first + 1) + ", ?" +
+               std::to_string(first + 2) + ", ?2)";
+    }
     return sql;
+}
+
+// Binds `count` buyer rows of the page from `first` on to a statement of insert_buyers_sql(count).
+void bind_buyers(SqliteStatement& statement, const AnswerPage& page, std::int64_t answer_id,
+                 size_t first, size_t count, RowTexts& texts) {
+    statement.bind(1, page.run);
+    statement.bind(2, answer_id);
+    for (size_t i = 0; i < count; ++i) {
+        const BuyerRow& row = page.buyers[first + i];
+        const int at = static_cast<int>(3 + 3 * i);
+        statement.bind(at, row.serial);
+        statement.bind_kept(at + 1, texts(2 * i, row.buyer_id));
+        statement.bind_kept(at + 2, texts(2 * i + 1, row.item_id));
+    }
 }
 
 // Moves the file and its journal files aside; the new name of the file, empty on failure.
@@ -352,15 +373,7 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
     while (page.buyers.size() - done >= kBuyersAStep) {
         static const std::string many = insert_buyers_sql(kBuyersAStep);
         SqliteStatement& buyers = cached(insert_buyers_, many);
-        for (size_t i = 0; i < kBuyersAStep; ++i) {
-            const BuyerRow& row = page.buyers[done + i];
-            const int first = static_cast<int>(5 * i);
-            buyers.bind(first + 1, page.run);
-            buyers.bind(first + 2, row.serial);
-            buyers.bind_kept(first + 3, texts(2 * i, row.buyer_id));
-            buyers.bind_kept(first + 4, texts(2 * i + 1, row.item_id));
-            buyers.bind(first + 5, answer_id);
-        }
+        bind_buyers(buyers, page, answer_id, done, kBuyersAStep, texts);
         rc = buyers.step();
         if (rc != SQLITE_DONE) return fail_code(what, rc);
         done += kBuyersAStep;
@@ -369,12 +382,7 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
         static const std::string one = insert_buyers_sql(1);
         SqliteStatement& buyer = cached(insert_buyer_, one);
         for (; done < page.buyers.size(); ++done) {
-            const BuyerRow& row = page.buyers[done];
-            buyer.bind(1, page.run);
-            buyer.bind(2, row.serial);
-            buyer.bind_kept(3, texts(0, row.buyer_id));
-            buyer.bind_kept(4, texts(1, row.item_id));
-            buyer.bind(5, answer_id);
+            bind_buyers(buyer, page, answer_id, done, 1, texts);
             rc = buyer.step();
             if (rc != SQLITE_DONE) return fail_code(what, rc);
             buyer.reset();

@@ -103,6 +103,20 @@ TEST_F(Store, ARowWrittenAgainIsKeptOnceAsFirstWritten) {
     }
 }
 
+// ASCII texts are bound as the rows hold them, others converted: both in one statement.
+TEST_F(Store, AsciiAndChineseBuyerTextsComeBackAsWritten) {
+    auto store = open_store(path);
+    const auto run = store->begin_run(RunKind::reviews, "");
+    std::vector<std::string> ids;
+    for (int i = 0; i < 12; ++i)
+        ids.push_back(i % 3 == 1 ? utf8_to_gbk("买家" + std::to_string(i))
+                                 : "2" + std::to_string(1000000000000000LL + i));
+    AnswerPage page = buyer_page(run, 1, ids);
+    page.buyers[4].item_id = utf8_to_gbk("宝贝");
+    ASSERT_TRUE(store->write_page(page));
+    EXPECT_EQ(store->rows(run).buyers, page.buyers);
+}
+
 TEST_F(Store, OnlyRunsWithoutAnEndAreUnfinished) {
     auto store = open_store(path);
     struct Case {

@@ -127,6 +127,8 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
                " addresses loaded");
     else if (addresses)
         report("queue " + options.queue + " was loaded before; its list is used, not the file");
+    // A queue's processes store each address's buyers at once, not the answers they came from.
+    if (place.keep_answers) report("keep_answers: a queue run keeps no answers, only its buyers");
     const std::string name = process_name();
     const std::int64_t worker_id = store->join_run(run, name);
     if (worker_id == 0) {

@@ -19,8 +19,9 @@ std::string store_location(const std::string& given) {
 
 namespace {
 
-std::unique_ptr<ResultsStore> open_postgres(const std::string& location) {
-    auto db = std::make_unique<PostgresStore>(location);
+std::unique_ptr<ResultsStore> open_postgres(const std::string& location,
+                                            StoreOptions options = {}) {
+    auto db = std::make_unique<PostgresStore>(location, 60, options);
     if (db->ok()) return db;
     report("cannot use the store: " + db->last_error());
     return nullptr;
@@ -52,7 +53,7 @@ std::unique_ptr<ResultsStore> open_store_to_read(const std::string& given) {
 
 std::unique_ptr<ResultsStore> open_store_to_write(const std::string& given, StoreOptions options) {
     const std::string location = store_location(given);
-    if (postgres_address(location)) return open_postgres(location);
+    if (postgres_address(location)) return open_postgres(location, options);
     std::error_code error;
     const fs::path folder = fs::path(location).parent_path();
     if (!folder.empty() && !fs::is_directory(folder, error)) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "runtime/gbk.h"
+#include "store/answer_codec.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ const char* const kTables[] = {
     "CREATE TABLE IF NOT EXISTS answers (id bigserial PRIMARY KEY, run bigint NOT NULL "
     "REFERENCES runs(id), service text NOT NULL, address text NOT NULL, page integer NOT NULL, "
     "time_ms bigint NOT NULL, body bytea, body_size bigint)",
+    // Stores made before answers saved for a report were kept here.
+    "ALTER TABLE answers ADD COLUMN IF NOT EXISTS report integer NOT NULL DEFAULT 0",
     "CREATE TABLE IF NOT EXISTS items (run bigint NOT NULL REFERENCES runs(id), serial bigint "
     "NOT NULL, address text NOT NULL, item_id text NOT NULL, shop_id text NOT NULL, answer "
     "bigint, PRIMARY KEY (run, serial))",
@@ -46,6 +49,29 @@ std::int64_t number(const char* text) {
     return text ? std::strtoll(text, nullptr, 10) : 0;
 }
 
+// A bytea parameter in text form: "\x" and two hex digits a byte.
+std::string bytea_text(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text = "\\x";
+    text.reserve(2 + 2 * bytes.size());
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        text += kHex[u >> 4];
+        text += kHex[u & 0xF];
+    }
+    return text;
+}
+
+// The bytes of a bytea column read in text form.
+std::string bytea_bytes(const char* text) {
+    size_t size = 0;
+    unsigned char* bytes = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &size);
+    if (bytes == nullptr) return {};
+    std::string out(reinterpret_cast<const char*>(bytes), size);
+    PQfreemem(bytes);
+    return out;
+}
+
 }  // namespace
 
 struct PostgresStore::Result {
@@ -64,8 +90,8 @@ struct PostgresStore::Result {
     std::int64_t integer(int row, int column) const { return number(value(row, column)); }
 };
 
-PostgresStore::PostgresStore(const std::string& address, int lease_seconds)
-    : lease_ms_(lease_seconds * 1000) {
+PostgresStore::PostgresStore(const std::string& address, int lease_seconds, StoreOptions options)
+    : lease_ms_(lease_seconds * 1000), options_(options) {
     conn_ = PQconnectdb(address.c_str());
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         error_ = conn_ ? PQerrorMessage(conn_) : "out of memory";
@@ -74,7 +100,8 @@ PostgresStore::PostgresStore(const std::string& address, int lease_seconds)
         return;
     }
     std::lock_guard lock(mutex_);
-    ok_ = create_tables();
+    // "already exists, skipping" at every start is no news to the user.
+    ok_ = command("SET client_min_messages = warning") && create_tables();
 }
 
 PostgresStore::~PostgresStore() {
@@ -137,6 +164,10 @@ bool PostgresStore::end_run(std::int64_t run, RunEnding ending) {
 }
 
 bool PostgresStore::write_page(const AnswerPage& page) {
+    if (page.report && !options_.keep_answers) return true;  // the report file is all there is
+    // Compressed before the lock, so that workers compress at the same time.
+    const std::string body =
+        options_.keep_answers ? bytea_text(compress_answer(page.body)) : std::string();
     std::lock_guard lock(mutex_);
     if (!command("BEGIN")) return false;
     auto fail = [this] {
@@ -144,11 +175,21 @@ bool PostgresStore::write_page(const AnswerPage& page) {
         return false;
     };
     const std::string run = std::to_string(page.run);
-    const Result answer = exec(
-        "INSERT INTO answers (run, service, address, page, time_ms) VALUES ($1, $2, $3, $4, $5) "
-        "RETURNING id",
-        {run, page.source.service, utf8(page.source.address), std::to_string(page.source.page),
-         std::to_string(page.source.time_ms)});
+    const std::string time_ms =
+        std::to_string(page.source.time_ms != 0 ? page.source.time_ms : store_time_ms());
+    const Result answer =
+        options_.keep_answers
+            ? exec(
+                  "INSERT INTO answers (run, service, address, page, time_ms, body, body_size, "
+                  "report) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) RETURNING id",
+                  {run, page.source.service, utf8(page.source.address),
+                   std::to_string(page.source.page), time_ms, body,
+                   std::to_string(page.body.size()), page.report ? "1" : "0"})
+            : exec(
+                  "INSERT INTO answers (run, service, address, page, time_ms) VALUES ($1, $2, "
+                  "$3, $4, $5) RETURNING id",
+                  {run, page.source.service, utf8(page.source.address),
+                   std::to_string(page.source.page), time_ms});
     if (!answer.good || answer.rows() != 1) return fail();
     const std::string answer_id = answer.value(0, 0);
     for (const ItemRow& item : page.items)
@@ -370,24 +411,33 @@ std::vector<StoredUrl> PostgresStore::urls(std::int64_t run) {
     return list;
 }
 
-// Answer bodies are not archived in this back end.
 std::vector<StoredAnswer> PostgresStore::answers(std::int64_t run) {
     std::lock_guard lock(mutex_);
     std::vector<StoredAnswer> list;
-    const Result r =
-        exec("SELECT service, address, page, time_ms FROM answers WHERE run = $1 ORDER BY id",
-             {std::to_string(run)});
-    for (int i = 0; i < r.rows(); ++i)
+    const Result r = exec(
+        "SELECT service, address, page, time_ms, body, body_size, report FROM answers WHERE run "
+        "= $1 AND body IS NOT NULL ORDER BY id",
+        {std::to_string(run)});
+    for (int i = 0; i < r.rows(); ++i) {
+        std::optional<std::string> body =
+            decompress_answer(bytea_bytes(r.value(i, 4)), static_cast<size_t>(r.integer(i, 5)));
         list.push_back({{r.value(i, 0), utf8_to_gbk(r.value(i, 1)),
                          static_cast<int>(r.integer(i, 2)), r.integer(i, 3)},
-                        {}});
+                        body ? std::move(*body) : std::string(),
+                        r.integer(i, 6) != 0});
+    }
     return list;
 }
 
 std::vector<AnswerSource> PostgresStore::answer_sources(std::int64_t run) {
+    std::lock_guard lock(mutex_);
     std::vector<AnswerSource> sources;
-    for (StoredAnswer& answer : answers(run))  // bodies are not kept here
-        sources.push_back(std::move(answer.source));
+    const Result r =
+        exec("SELECT service, address, page, time_ms FROM answers WHERE run = $1 ORDER BY id",
+             {std::to_string(run)});
+    for (int i = 0; i < r.rows(); ++i)
+        sources.push_back({r.value(i, 0), utf8_to_gbk(r.value(i, 1)),
+                           static_cast<int>(r.integer(i, 2)), r.integer(i, 3)});
     return sources;
 }
 

@@ -34,7 +34,8 @@ class PostgresStore final : public ResultsStore {
 public:
     // Connects (a postgresql:// address or key=value pairs) and creates the tables when missing.
     // Check ok() after.
-    explicit PostgresStore(const std::string& address, int lease_seconds = 60);
+    explicit PostgresStore(const std::string& address, int lease_seconds = 60,
+                           StoreOptions options = {});
     ~PostgresStore() override;
     PostgresStore(const PostgresStore&) = delete;
     PostgresStore& operator=(const PostgresStore&) = delete;
@@ -56,6 +57,7 @@ public:
     std::vector<StoredUrl> urls(std::int64_t run) override;
     std::vector<StoredAnswer> answers(std::int64_t run) override;
     std::vector<AnswerSource> answer_sources(std::int64_t run) override;
+    bool keeps_answers() const override { return options_.keep_answers; }
 
     // The run of the named queue; when there is none yet and addresses are given, a new reviews
     // run holding them, made once however many processes ask at the same time. 0 when the queue
@@ -86,5 +88,6 @@ private:
     pg_conn* conn_ = nullptr;
     bool ok_ = false;
     int lease_ms_;
+    StoreOptions options_;
     std::string error_;
 };

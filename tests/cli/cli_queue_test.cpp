@@ -7,7 +7,9 @@
 #include <set>
 #include <thread>
 
+#include "harvest/buyer_list.h"
 #include "runtime/list_file.h"
+#include "store/postgres_store.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/pg_server.h"
 
@@ -227,6 +229,24 @@ TEST_F(CliQueue, APlainRunKeepsItsRowsInPostgres) {
         cli({"--store", pg.address(), "export", "--run", "1", "--out", (dir / "e.txt").string()});
     ASSERT_EQ(exported.exit_code, 0) << exported.err;
     EXPECT_EQ(read_bytes(dir / "e.txt"), read_bytes(dir / "b.txt"));
+
+    // keep_answers archives the answers there too: every one the rows came from, whole.
+    write_bytes(dir / "zembra.toml",
+                hosts_toml(Marketplace::hosts()) + "[store]\nkeep_answers = true\n");
+    const ChildResult kept = cli({"--store", pg.address(), "reviews", "--urls",
+                                  (dir / "urls.txt").string(), "--out", (dir / "k.txt").string()});
+    ASSERT_EQ(kept.exit_code, 0) << kept.err;
+    PostgresStore store(pg.address());
+    ASSERT_TRUE(store.ok()) << store.last_error();
+    EXPECT_TRUE(store.answers(1).empty());
+    const auto sources = store.answer_sources(2);
+    const auto archived = store.answers(2);
+    ASSERT_EQ(sources.size(), 3u);
+    ASSERT_EQ(archived.size(), sources.size());
+    for (size_t i = 0; i < archived.size(); ++i) {
+        EXPECT_EQ(archived[i].source.address, sources[i].address);
+        EXPECT_NE(archived[i].body.find(kBuyerMarker), std::string::npos);
+    }
 }
 
 }  // namespace

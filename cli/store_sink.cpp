@@ -1,6 +1,5 @@
 #include "cli/store_sink.h"
 
-
 #include "cli/run_support.h"
 #include "cli/store_place.h"
 #include "store/harvested_page.h"

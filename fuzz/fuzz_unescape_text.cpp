@@ -7,9 +7,8 @@
 #include "fuzz/fuzz_check.h"
 #include "harvest/unescape_text.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
-                                      std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char *>(data), size);
-  FUZZ_CHECK(unescape_text(text) == unescape_text_general(text));
-  return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    FUZZ_CHECK(unescape_text(text) == unescape_text_general(text));
+    return 0;
 }

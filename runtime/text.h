@@ -8,10 +8,12 @@
 #include <string_view>
 #include <vector>
 
-using Text = std::string;                // GBK bytes, no NUL inside
+using Text = std::string;                 // GBK bytes, no NUL inside
 using Bytes = std::vector<std::uint8_t>;  // counted bytes, may hold NUL
 
-inline constexpr bool is_lead_byte(unsigned char c) { return c >= 0x80; }
+inline constexpr bool is_lead_byte(unsigned char c) {
+    return c >= 0x80;
+}
 
 int text_length(std::string_view text);
 Text text_left(std::string_view text, long long n);

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "runtime/gbk.h"
+#include "store/json_string.h"
 
 namespace {
 
@@ -146,24 +147,6 @@ bool finish_part(const fs::path& part, const fs::path& path, bool written, std::
     }
     fs::remove(part, ec);
     return false;
-}
-
-void json_string(std::string& out, std::string_view utf8) {
-    out += '"';
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
 }
 
 }  // namespace

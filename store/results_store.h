@@ -29,10 +29,14 @@
 //            address       item address as listed
 //            item_id, shop_id
 //            answer        answers.id, the page it came from (service, address, page, time)
-//   buyers   run, serial   the running number shown in the buyer list; unique per run
+//   buyers   run, serial   the running number shown in the buyer list; unique per run (a number
+//                          written again keeps the row first written)
 //            buyer_id      kept as text: an 18-digit ID is no number to a spreadsheet
 //            item_id       the item whose reviews named the buyer
 //            answer        answers.id
+//            On SQLite `buyers` is a view of `buyer_pages`, where the buyers of one page share a
+//            row: run, first_serial, buyer_ids (a JSON array of the IDs, numbered on from
+//            first_serial), item_id, answer. A row a page is a fraction of the work and the size.
 //   urls     run, position the row of the URL list, from 0; unique per run
 //            address
 //            state         0 open, 1 claimed, 2 done (UrlState)

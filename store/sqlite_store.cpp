@@ -7,6 +7,7 @@
 
 #include "runtime/gbk.h"
 #include "store/answer_codec.h"
+#include "store/json_string.h"
 
 namespace {
 
@@ -39,13 +40,14 @@ CREATE TABLE IF NOT EXISTS items(
     shop_id TEXT NOT NULL,
     answer INTEGER NOT NULL,
     PRIMARY KEY(run, serial)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS buyers(
+CREATE TABLE IF NOT EXISTS buyer_pages(
+    id INTEGER PRIMARY KEY,
     run INTEGER NOT NULL,
-    serial INTEGER NOT NULL,
-    buyer_id TEXT NOT NULL,
+    first_serial INTEGER NOT NULL,
+    buyer_ids TEXT NOT NULL,
     item_id TEXT NOT NULL,
-    answer INTEGER NOT NULL,
-    PRIMARY KEY(run, serial)) WITHOUT ROWID;
+    answer INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS buyer_pages_by_run ON buyer_pages(run, first_serial);
 CREATE TABLE IF NOT EXISTS urls(
     run INTEGER NOT NULL,
     position INTEGER NOT NULL,
@@ -54,6 +56,18 @@ CREATE TABLE IF NOT EXISTS urls(
     worker TEXT,
     claimed_ms INTEGER,
     PRIMARY KEY(run, position)) WITHOUT ROWID;
+)sql";
+
+// One row a buyer, numbered on from its page's first; a number written again keeps the row first
+// written. Made after the tables (see kBuyersFromRows).
+constexpr const char* kBuyersView = R"sql( AS
+    SELECT run, serial, buyer_id, item_id, answer FROM (
+        SELECT p.run, p.first_serial + j.key AS serial, j.value AS buyer_id, p.item_id, p.answer,
+               min(p.id)
+        FROM buyer_pages p, json_each(p.buyer_ids) j GROUP BY p.run, serial);
+)sql";
+
+constexpr const char* kSourceViews = R"sql(
 CREATE VIEW IF NOT EXISTS buyer_sources AS
     SELECT b.run, b.serial, b.buyer_id, b.item_id, a.service, a.address, a.page, a.time_ms
     FROM buyers b JOIN answers a ON a.id = b.answer;
@@ -61,6 +75,14 @@ CREATE VIEW IF NOT EXISTS item_sources AS
     SELECT i.run, i.serial, i.address AS item_address, i.item_id, i.shop_id, a.service,
            a.address, a.page, a.time_ms
     FROM items i JOIN answers a ON a.id = i.answer;
+)sql";
+
+// Files made when every buyer had a row of its own: each row becomes a page of one buyer, in the
+// same transaction as the view that takes the table's name.
+constexpr const char* kBuyersFromRows = R"sql(
+INSERT INTO buyer_pages(run, first_serial, buyer_ids, item_id, answer)
+    SELECT run, serial, json_array(buyer_id), item_id, answer FROM buyers ORDER BY run, serial;
+DROP TABLE buyers;
 )sql";
 
 bool damaged(int rc) {
@@ -89,33 +111,31 @@ private:
     std::vector<std::string> texts_;
 };
 
-// Buyer rows go in by statements of this many rows: one step instead of one per row.
-constexpr size_t kBuyersAStep = 10;
-
-// The run (?1) and the answer (?2) are the same for every row of a page: bound once.
-std::string insert_buyers_sql(size_t rows) {
-    std::string sql = "INSERT OR IGNORE INTO buyers(run, serial, buyer_id, item_id, answer) VALUES";
-    for (size_t i = 0; i < rows; ++i) {
-        const size_t first = 3 + 3 * i;
-        sql += i == 0 ? "(?1, " : ", (?1, ";
-        sql += "?" + std::to_string(first) + ", ?" + std::to_string(first + 1) + ", ?" +
-               std::to_string(first + 2) + ", ?2)";
-    }
-    return sql;
+// The length of the run of buyers from `first` on that one row can hold: numbered one after the
+// other, of one item (a harvested page is one such run).
+size_t buyers_in_a_row(const std::vector<BuyerRow>& buyers, size_t first) {
+    size_t last = first;
+    while (last + 1 < buyers.size() && buyers[last + 1].serial == buyers[last].serial + 1 &&
+           buyers[last + 1].item_id == buyers[first].item_id)
+        ++last;
+    return last - first + 1;
 }
 
-// Binds `count` buyer rows of the page from `first` on to a statement of insert_buyers_sql(count).
-void bind_buyers(SqliteStatement& statement, const AnswerPage& page, std::int64_t answer_id,
-                 size_t first, size_t count, RowTexts& texts) {
-    statement.bind(1, page.run);
-    statement.bind(2, answer_id);
+// Buyer IDs as a JSON array of strings, in list order, into `json`.
+void buyer_ids_json(const BuyerRow* buyers, size_t count, std::string& json) {
+    std::string utf8_id;
+    json = '[';
     for (size_t i = 0; i < count; ++i) {
-        const BuyerRow& row = page.buyers[first + i];
-        const int at = static_cast<int>(3 + 3 * i);
-        statement.bind(at, row.serial);
-        statement.bind_kept(at + 1, texts(2 * i, row.buyer_id));
-        statement.bind_kept(at + 2, texts(2 * i + 1, row.item_id));
+        if (i > 0) json += ',';
+        const Text& id = buyers[i].buyer_id;
+        if (all_ascii(id)) {
+            json_string(json, id);
+        } else {
+            gbk_to_utf8(id, utf8_id, nullptr);
+            json_string(json, utf8_id);
+        }
     }
+    json += ']';
 }
 
 // Moves the file and its journal files aside; the new name of the file, empty on failure.
@@ -171,6 +191,10 @@ int SqliteStore::prepare() {
     if (rc == SQLITE_OK) rc = db_.exec("PRAGMA journal_mode=WAL");
     if (rc == SQLITE_OK) rc = db_.exec("PRAGMA synchronous=NORMAL");
     if (rc == SQLITE_OK) rc = db_.exec(kSchema);
+    if (rc == SQLITE_OK) rc = buyers_by_page();
+    if (rc == SQLITE_OK)
+        rc = db_.exec((std::string("CREATE VIEW IF NOT EXISTS buyers") + kBuyersView).c_str());
+    if (rc == SQLITE_OK) rc = db_.exec(kSourceViews);
     // A file made before answers were marked as reports gets the column.
     if (rc == SQLITE_OK &&
         SqliteStatement(db_, "SELECT report FROM answers").prepared() != SQLITE_OK)
@@ -184,6 +208,28 @@ int SqliteStore::prepare() {
             if (rc == SQLITE_ROW) rc = check.column_text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
         }
     }
+    return rc;
+}
+
+int SqliteStore::buyers_by_page() {
+    // Asked again inside the transaction: another program may have turned the file meanwhile.
+    const auto buyers_table = [this](bool& table) {
+        SqliteStatement kind(db_, "SELECT type FROM sqlite_master WHERE name = 'buyers'");
+        int rc = kind.prepared();
+        if (rc == SQLITE_OK) rc = kind.step();
+        table = rc == SQLITE_ROW && kind.column_text(0) == "table";
+        return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+    };
+    bool table = false;
+    int rc = buyers_table(table);
+    if (rc != SQLITE_OK || !table) return rc;
+    SqliteTransaction transaction(db_);
+    rc = transaction.begun();
+    if (rc == SQLITE_OK) rc = buyers_table(table);
+    if (rc != SQLITE_OK || !table) return rc;
+    rc = db_.exec(kBuyersFromRows);
+    if (rc == SQLITE_OK) rc = db_.exec((std::string("CREATE VIEW buyers") + kBuyersView).c_str());
+    if (rc == SQLITE_OK) rc = transaction.commit();
     return rc;
 }
 
@@ -368,25 +414,22 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
             item.reset();
         }
     }
-    size_t done = 0;
-    RowTexts texts(2 * kBuyersAStep);
-    while (page.buyers.size() - done >= kBuyersAStep) {
-        static const std::string many = insert_buyers_sql(kBuyersAStep);
-        SqliteStatement& buyers = cached(insert_buyers_, many);
-        bind_buyers(buyers, page, answer_id, done, kBuyersAStep, texts);
+    // A row for the page's buyers, their numbers following on from the first.
+    for (size_t first = 0; first < page.buyers.size();) {
+        const size_t count = buyers_in_a_row(page.buyers, first);
+        SqliteStatement& buyers = cached(insert_buyers_,
+                                         "INSERT INTO buyer_pages(run, first_serial, buyer_ids, "
+                                         "item_id, answer) VALUES(?, ?, ?, ?, ?)");
+        buyer_ids_json(&page.buyers[first], count, buyer_ids_);
+        RowTexts texts(1);
+        buyers.bind(1, page.run);
+        buyers.bind(2, page.buyers[first].serial);
+        buyers.bind_kept(3, buyer_ids_);
+        buyers.bind_kept(4, texts(0, page.buyers[first].item_id));
+        buyers.bind(5, answer_id);
         rc = buyers.step();
         if (rc != SQLITE_DONE) return fail_code(what, rc);
-        done += kBuyersAStep;
-    }
-    if (done < page.buyers.size()) {
-        static const std::string one = insert_buyers_sql(1);
-        SqliteStatement& buyer = cached(insert_buyer_, one);
-        for (; done < page.buyers.size(); ++done) {
-            bind_buyers(buyer, page, answer_id, done, 1, texts);
-            rc = buyer.step();
-            if (rc != SQLITE_DONE) return fail_code(what, rc);
-            buyer.reset();
-        }
+        first += count;
     }
     for (const UrlStateChange& change : page.url_states)
         if (!write_url_state(page.run, change.position, change.state, {})) return false;

@@ -59,7 +59,8 @@ public:
 
 private:
     SqliteStore(std::filesystem::path path, StoreOptions options);
-    int prepare();  // pragmas and schema; the SQLite result code
+    int prepare();         // pragmas and schema; the SQLite result code
+    int buyers_by_page();  // a file with a row a buyer turned into one with a row a page
     // One write waiting for its commit.
     struct Pending {
         const std::function<bool()>* write;
@@ -91,6 +92,6 @@ private:
     std::vector<Pending*> queue_;
     bool committing_ = false;
     // The statements of every page, prepared once; declared after db_ so they go first.
-    std::unique_ptr<SqliteStatement> insert_answer_, insert_item_, insert_buyer_, insert_buyers_,
-        url_state_;
+    std::unique_ptr<SqliteStatement> insert_answer_, insert_item_, insert_buyers_, url_state_;
+    std::string buyer_ids_;  // a page's IDs as bound, kept till its statement runs again
 };

@@ -75,15 +75,16 @@ TEST_F(Store, RowsComeBackAsWrittenInSerialOrderAfterReopening) {
     EXPECT_EQ(runs[0].kind, RunKind::item_search);
 }
 
-// Pages of ten rows or more go in by statements of several rows, the rest row by row.
+// Pages overlapping in part or whole: each number keeps its first row.
 TEST_F(Store, ARowWrittenAgainIsKeptOnceAsFirstWritten) {
     auto store = open_store(path);
     struct Page {
         int first;
         int rows;
     };
-    const std::vector<std::vector<Page>> cases = {
-        {{1, 2}, {2, 2}}, {{1, 10}, {6, 10}}, {{1, 23}, {21, 5}}, {{5, 3}, {1, 20}}};
+    const std::vector<std::vector<Page>> cases = {{{1, 2}, {2, 2}},   {{1, 10}, {6, 10}},
+                                                  {{1, 23}, {21, 5}}, {{5, 3}, {1, 20}},
+                                                  {{1, 2}, {1, 5}},   {{3, 2}, {1, 2}, {1, 2}}};
     for (size_t c = 0; c < cases.size(); ++c) {
         const auto run = store->begin_run(RunKind::reviews, "");
         std::map<std::int64_t, std::string> expected;
@@ -103,7 +104,8 @@ TEST_F(Store, ARowWrittenAgainIsKeptOnceAsFirstWritten) {
     }
 }
 
-// ASCII texts are bound as the rows hold them, others converted: both in one statement.
+// A page's IDs share one row: Chinese, quotes, backslashes and control characters come back as
+// written, and a buyer of another item starts a row of its own.
 TEST_F(Store, AsciiAndChineseBuyerTextsComeBackAsWritten) {
     auto store = open_store(path);
     const auto run = store->begin_run(RunKind::reviews, "");
@@ -111,10 +113,44 @@ TEST_F(Store, AsciiAndChineseBuyerTextsComeBackAsWritten) {
     for (int i = 0; i < 12; ++i)
         ids.push_back(i % 3 == 1 ? utf8_to_gbk("买家" + std::to_string(i))
                                  : "2" + std::to_string(1000000000000000LL + i));
+    ids[6] =
+        "a\"b\\c\td\x01"
+        "e";
+    ids[9] = utf8_to_gbk("\"引号\"");
     AnswerPage page = buyer_page(run, 1, ids);
     page.buyers[4].item_id = utf8_to_gbk("宝贝");
     ASSERT_TRUE(store->write_page(page));
     EXPECT_EQ(store->rows(run).buyers, page.buyers);
+    SqliteDb db;
+    ASSERT_EQ(db.open(path, false), 0);
+    SqliteStatement view(db, "SELECT buyer_id FROM buyers WHERE run = ? AND serial = 10");
+    view.bind(1, run);
+    ASSERT_EQ(view.step(), 100);  // SQLITE_ROW
+    EXPECT_EQ(view.column_text(0), "\"引号\"") << "the view shows the IDs as UTF-8";
+}
+
+// A file from when every buyer had a row of its own keeps its buyers, and takes new pages.
+TEST_F(Store, AFileWithARowABuyerIsTurnedIntoPages) {
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(path, true), 0);
+        ASSERT_EQ(db.exec("CREATE TABLE buyers(run INTEGER NOT NULL, serial INTEGER NOT NULL, "
+                          "buyer_id TEXT NOT NULL, item_id TEXT NOT NULL, answer INTEGER NOT NULL, "
+                          "PRIMARY KEY(run, serial)) WITHOUT ROWID;"
+                          "INSERT INTO buyers VALUES(1, 2, '买家', '7', 1), (1, 1, 'b1', '7', 1), "
+                          "(2, 1, 'other', '8', 2)"),
+                  0);
+    }
+    auto store = open_store(path);
+    const std::vector<BuyerRow> before = {{1, "b1", "7"}, {2, utf8_to_gbk("买家"), "7"}};
+    EXPECT_EQ(store->rows(1).buyers, before);
+    ASSERT_TRUE(store->write_page(buyer_page(1, 3, {"b3", "b4"})));
+    const std::vector<BuyerRow> after = {
+        {1, "b1", "7"}, {2, utf8_to_gbk("买家"), "7"}, {3, "b3", "7"}, {4, "b4", "7"}};
+    EXPECT_EQ(store->rows(1).buyers, after);
+    EXPECT_EQ(store->rows(2).buyers, std::vector<BuyerRow>({{1, "other", "8"}}));
+    store.reset();
+    EXPECT_EQ(open_store(path)->rows(1).buyers, after) << "opened again";
 }
 
 TEST_F(Store, OnlyRunsWithoutAnEndAreUnfinished) {
@@ -201,8 +237,8 @@ TEST_F(Store, PagesOfManyThreadsAtOnceAreEachStoredWholeOrNotAtAll) {
         // The file refuses one buyer ID; a page holding it fails, and only that page.
         SqliteDb db;
         ASSERT_EQ(db.open(path, false), 0);
-        ASSERT_EQ(db.exec("CREATE TRIGGER refuse BEFORE INSERT ON buyers WHEN NEW.buyer_id = "
-                          "'refused' BEGIN SELECT RAISE(ABORT, 'refused'); END"),
+        ASSERT_EQ(db.exec("CREATE TRIGGER refuse BEFORE INSERT ON buyer_pages WHEN NEW.buyer_ids "
+                          "LIKE '%\"refused\"%' BEGIN SELECT RAISE(ABORT, 'refused'); END"),
                   0);
     }
     auto refused = [](int t, int p) { return t == 1 && p % 10 == 3; };

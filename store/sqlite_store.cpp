@@ -531,7 +531,8 @@ std::vector<RunCounts> SqliteStore::run_counts() {
     SqliteStatement select(db_,
                            "SELECT r.id, r.kind, r.parameters, r.started_ms, r.ended_ms, r.ending, "
                            "(SELECT count(*) FROM items i WHERE i.run = r.id), "
-                           "(SELECT count(*) FROM buyers b WHERE b.run = r.id), "
+                           "(SELECT count(DISTINCT b.first_serial + j.key) FROM buyer_pages b, "
+                           "json_each(b.buyer_ids) j WHERE b.run = r.id), "
                            "(SELECT count(*) FROM urls u WHERE u.run = r.id) "
                            "FROM runs r ORDER BY r.id");
     int rc;

@@ -415,17 +415,17 @@ bool SqliteStore::write_page_rows(const AnswerPage& page, std::string_view compr
         }
     }
     // A row for the page's buyers, their numbers following on from the first.
+    RowTexts item_text(1);
     for (size_t first = 0; first < page.buyers.size();) {
         const size_t count = buyers_in_a_row(page.buyers, first);
         SqliteStatement& buyers = cached(insert_buyers_,
                                          "INSERT INTO buyer_pages(run, first_serial, buyer_ids, "
                                          "item_id, answer) VALUES(?, ?, ?, ?, ?)");
         buyer_ids_json(&page.buyers[first], count, buyer_ids_);
-        RowTexts texts(1);
         buyers.bind(1, page.run);
         buyers.bind(2, page.buyers[first].serial);
         buyers.bind_kept(3, buyer_ids_);
-        buyers.bind_kept(4, texts(0, page.buyers[first].item_id));
+        buyers.bind_kept(4, item_text(0, page.buyers[first].item_id));
         buyers.bind(5, answer_id);
         rc = buyers.step();
         if (rc != SQLITE_DONE) return fail_code(what, rc);

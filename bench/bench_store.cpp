@@ -2,7 +2,9 @@
 // (200 items of 5 review pages, 20 buyers a page), without the store and writing every page
 // through the window's recorder, over several rounds; prints pages/s of each and rows/s written.
 // The loopback answers at once, so that harvest is bound by the two cores it shares with the
-// store; the same comparison follows with every answer taking 10 ms, as over a network. Then
+// store; the comparison is made again with a store that keeps nothing, which leaves the cost of
+// handing the pages to the writer thread and showing their rows from there, and with every answer
+// taking 10 ms, as over a network. Then
 // 100,000 buyer rows written in pages of 20, the size of the database they make, and the time to
 // read them back.
 #include <sys/resource.h>
@@ -12,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +38,30 @@ constexpr int kBuyersPerPage = 20;
 constexpr int kWorkers = 3;
 constexpr int kPacedItems = 40;
 constexpr int kAnswerMs = 10;
+
+// Takes every page and writes nothing: what is left of the store's cost is the way to it.
+class KeepsNothing final : public ResultsStore {
+public:
+    std::string last_error() const override { return {}; }
+    std::int64_t begin_run(RunKind, std::string_view) override { return 1; }
+    bool end_run(std::int64_t, RunEnding) override { return true; }
+    bool write_page(const AnswerPage&) override { return true; }
+    bool put_urls(std::int64_t, int, const std::vector<Text>&) override { return true; }
+    bool set_url_state(std::int64_t, int, UrlState, std::string_view) override { return true; }
+    std::optional<UrlClaim> claim_url(std::int64_t, std::string_view) override { return {}; }
+    std::vector<RunInfo> unfinished_runs() override { return {}; }
+    StoredRows rows(std::int64_t) override { return {}; }
+    std::vector<StoredUrl> urls(std::int64_t) override { return {}; }
+    std::vector<StoredAnswer> answers(std::int64_t) override { return {}; }
+    std::vector<AnswerSource> answer_sources(std::int64_t) override { return {}; }
+};
+
+using Recorders = std::function<std::shared_ptr<ResultsRecorder>(const fs::path& place)>;
+
+std::shared_ptr<ResultsRecorder> sqlite_recorder(const fs::path& place) {
+    return open_results(store_path(place), {},
+                        [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+}
 
 struct Outcome {
     double seconds = 0;
@@ -99,16 +127,15 @@ double highest(const std::vector<double>& values) {
 
 // Rounds alternate which harvest goes first, so a passing load on the shared machine hits both
 // alike; every round is printed, then the medians. False when there is no store to measure.
-bool compare(const std::vector<std::string>& urls, int rounds, const fs::path& folder) {
+bool compare(const std::vector<std::string>& urls, int rounds, const fs::path& folder,
+             const Recorders& recorders = sqlite_recorder) {
     const double pages = static_cast<double>(urls.size()) * kPages;
     std::vector<double> without_rates, with_rates, ratios, without_cpu, with_cpu;
     double rows_per_s = 0;
     for (int round = 0; round < rounds; ++round) {
         const fs::path place = folder / ("round" + std::to_string(round));
         fs::create_directories(place);
-        auto recorder = open_results(store_path(place), {}, [](const std::string& m) {
-            std::fprintf(stderr, "%s\n", m.c_str());
-        });
+        const auto recorder = recorders(place);
         if (recorder->store() == nullptr) return false;
         Outcome without, with;
         if (round % 2 == 0) {
@@ -160,6 +187,11 @@ int main(int argc, char** argv) {
     std::printf("review harvest, %d workers: %d items x %d pages, %d buyers a page\n", kWorkers,
                 kItems, kPages, kBuyersPerPage);
     if (!compare(urls, rounds, folder / "loopback")) return 1;
+    std::printf("the same with a store that keeps nothing\n");
+    if (!compare(urls, rounds, folder / "nothing", [](const fs::path&) {
+            return std::make_shared<ResultsRecorder>(std::make_unique<KeepsNothing>(), nullptr);
+        }))
+        return 1;
     // A real marketplace takes its time to answer: the harvest waits on the network, not the CPU.
     const std::vector<std::string> paced(urls.begin(), urls.begin() + kPacedItems);
     market.set_before_answer([](const std::string&) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -16,7 +17,6 @@
 #include "cli/run_support.h"
 #include "cli/store_place.h"
 #include "harvest/controls.h"
-#include "harvest/exported_lists.h"
 #include "harvest/harvest_context.h"
 #include "harvest/review_harvest.h"
 #include "harvest/sleeper.h"
@@ -24,19 +24,21 @@
 #include "runtime/list_file.h"
 #include "runtime/services.h"
 #include "runtime/stop.h"
+#include "store/harvested_page.h"
 #include "store/postgres_store.h"
 
 namespace {
 
 constexpr int kIdleWaitMs = 500;
 
-std::unique_ptr<PostgresStore> connect(const std::string& store, int lease_seconds = 60) {
+std::unique_ptr<PostgresStore> connect(const std::string& store, int lease_seconds = 60,
+                                       StoreOptions options = {}) {
     if (!postgres_address(store)) {
         report(store.empty() ? "no store given (--store postgresql://...)"
                              : "the store must be a postgresql:// address");
         return nullptr;
     }
-    auto db = std::make_unique<PostgresStore>(store, lease_seconds);
+    auto db = std::make_unique<PostgresStore>(store, lease_seconds, options);
     if (!db->ok()) {
         report("cannot use the store: " + db->last_error());
         return nullptr;
@@ -101,6 +103,29 @@ private:
     std::thread thread_;
 };
 
+// The answer pages of one address, held until the address is done and stored whole with them.
+class AddressPages final : public AnswerSink {
+public:
+    AddressPages(std::int64_t run, bool keep_bodies) : run_(run), keep_bodies_(keep_bodies) {}
+
+    void page(const HarvestedPage& page) override {
+        AnswerPage kept = answer_page(run_, page);
+        kept.body = {};
+        if (keep_bodies_) kept.body = bodies_.emplace_back(page.body);
+        pages_.push_back(std::move(kept));
+    }
+    void url_claimed(int) override {}
+    void url_done(int) override {}
+
+    const std::vector<AnswerPage>& pages() const { return pages_; }
+
+private:
+    std::int64_t run_;
+    bool keep_bodies_;
+    std::deque<std::string> bodies_;  // the pages' bodies view these; a deque never moves them
+    std::vector<AnswerPage> pages_;
+};
+
 }  // namespace
 
 int run_review_queue(const QueueOptions& options, const RunPlace& place) {
@@ -112,7 +137,7 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
         for_each_list_line(*text, [&](std::string_view line) { addresses->emplace_back(line); });
     }
     if (!ready_to_run(place, false)) return kExitBadInput;
-    const auto store = connect(options.store, options.lease_seconds);
+    const auto store = connect(options.store, options.lease_seconds, {place.keep_answers});
     if (!store) return kExitBadInput;
     bool loaded = false;
     const std::int64_t run =
@@ -127,8 +152,6 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
                " addresses loaded");
     else if (addresses)
         report("queue " + options.queue + " was loaded before; its list is used, not the file");
-    // A queue's processes store each address's buyers at once, not the answers they came from.
-    if (place.keep_answers) report("keep_answers: a queue run keeps no answers, only its buyers");
     const std::string name = process_name();
     const std::int64_t worker_id = store->join_run(run, name);
     if (worker_id == 0) {
@@ -166,7 +189,8 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
             trouble.follow_login_page(observer, progress);
             window.set_observer(std::move(observer));
             RealSleeper sleeper;
-            HarvestContext ctx{window, values, place.hosts, sleeper};
+            AddressPages pages(run, place.keep_answers);
+            HarvestContext ctx{window, values, place.hosts, sleeper, &pages};
             review_worker(ctx);
             leases.release(worker);
             trouble.note(values.WatchEnding.load());
@@ -177,8 +201,7 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
                 return;
             }
             const int added =
-                store->finish_address(run, claim->position, worker_id, worker,
-                                      review_item_id(claim->address), buyer_ids(window));
+                store->finish_address(run, claim->position, worker_id, worker, pages.pages());
             if (added < 0) {
                 report("cannot store the buyers of " + gbk_to_utf8(claim->address) + ": " +
                        store->last_error());

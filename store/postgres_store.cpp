@@ -163,17 +163,11 @@ bool PostgresStore::end_run(std::int64_t run, RunEnding ending) {
                    {std::to_string(run), std::to_string(static_cast<int>(ending))});
 }
 
-bool PostgresStore::write_page(const AnswerPage& page) {
-    if (page.report && !options_.keep_answers) return true;  // the report file is all there is
-    // Compressed before the lock, so that workers compress at the same time.
-    const std::string body =
-        options_.keep_answers ? bytea_text(compress_answer(page.body)) : std::string();
-    std::lock_guard lock(mutex_);
-    if (!command("BEGIN")) return false;
-    auto fail = [this] {
-        command("ROLLBACK");
-        return false;
-    };
+std::string PostgresStore::archived_body(const AnswerPage& page) const {
+    return options_.keep_answers ? bytea_text(compress_answer(page.body)) : std::string();
+}
+
+std::string PostgresStore::insert_answer(const AnswerPage& page, const std::string& body) {
     const std::string run = std::to_string(page.run);
     const std::string time_ms =
         std::to_string(page.source.time_ms != 0 ? page.source.time_ms : store_time_ms());
@@ -190,8 +184,22 @@ bool PostgresStore::write_page(const AnswerPage& page) {
                   "$3, $4, $5) RETURNING id",
                   {run, page.source.service, utf8(page.source.address),
                    std::to_string(page.source.page), time_ms});
-    if (!answer.good || answer.rows() != 1) return fail();
-    const std::string answer_id = answer.value(0, 0);
+    return answer.good && answer.rows() == 1 ? std::string(answer.value(0, 0)) : std::string();
+}
+
+bool PostgresStore::write_page(const AnswerPage& page) {
+    if (page.report && !options_.keep_answers) return true;  // the report file is all there is
+    // Compressed before the lock, so that workers compress at the same time.
+    const std::string body = archived_body(page);
+    std::lock_guard lock(mutex_);
+    if (!command("BEGIN")) return false;
+    auto fail = [this] {
+        command("ROLLBACK");
+        return false;
+    };
+    const std::string run = std::to_string(page.run);
+    const std::string answer_id = insert_answer(page, body);
+    if (answer_id.empty()) return fail();
     for (const ItemRow& item : page.items)
         if (!command("INSERT INTO items (run, serial, address, item_id, shop_id, answer) VALUES "
                      "($1, $2, $3, $4, $5, $6)",
@@ -336,8 +344,11 @@ std::int64_t PostgresStore::join_run(std::int64_t run, const std::string& worker
 }
 
 int PostgresStore::finish_address(std::int64_t run, int position, std::int64_t worker_id,
-                                  std::string_view worker, const Text& item_id,
-                                  const std::vector<Text>& buyer_ids) {
+                                  std::string_view worker, const std::vector<AnswerPage>& pages) {
+    std::vector<std::string> bodies;
+    bodies.reserve(pages.size());
+    for (const AnswerPage& page : pages)
+        bodies.push_back(archived_body(page));
     std::lock_guard lock(mutex_);
     if (!command("BEGIN")) return -1;
     auto fail = [this] {
@@ -346,15 +357,18 @@ int PostgresStore::finish_address(std::int64_t run, int position, std::int64_t w
     };
     const std::string run_text = std::to_string(run);
     const std::string worker_text = std::to_string(worker_id);
-    const std::string item = utf8(item_id);
     int added = 0;
-    for (const Text& id : buyer_ids) {
-        const Result r = exec(
-            "INSERT INTO buyers (run, buyer_id, item_id, worker) VALUES ($1, $2, $3, $4) ON "
-            "CONFLICT DO NOTHING",
-            {run_text, utf8(id), item, worker_text});
-        if (!r.good) return fail();
-        added += std::atoi(PQcmdTuples(r.res));
+    for (size_t p = 0; p < pages.size(); ++p) {
+        const std::string answer_id = insert_answer(pages[p], bodies[p]);
+        if (answer_id.empty()) return fail();
+        for (const BuyerRow& buyer : pages[p].buyers) {
+            const Result r = exec(
+                "INSERT INTO buyers (run, buyer_id, item_id, answer, worker) VALUES ($1, $2, $3, "
+                "$4, $5) ON CONFLICT DO NOTHING",
+                {run_text, utf8(buyer.buyer_id), utf8(buyer.item_id), answer_id, worker_text});
+            if (!r.good) return fail();
+            added += std::atoi(PQcmdTuples(r.res));
+        }
     }
     if (!command("UPDATE urls SET state = 2, worker = $3 WHERE run = $1 AND position = $2",
                  {run_text, std::to_string(position), std::string(worker)}) ||

@@ -70,12 +70,11 @@ public:
     bool renew_lease(std::int64_t run, int position, std::string_view worker);
     // Rows that are not done yet (open or claimed).
     int unfinished_urls(std::int64_t run);
-    // One address done: its buyers (duplicates of rows already stored are skipped), the row
-    // marked done and the worker's counts, in one transaction. The number of rows added; -1 on
-    // failure.
+    // One address done, in one transaction: each of its answer pages with its buyers (a buyer
+    // the run holds already keeps the row and answer it has), the row marked done and the
+    // worker's counts. The number of buyer rows added; -1 on failure.
     int finish_address(std::int64_t run, int position, std::int64_t worker_id,
-                       std::string_view worker, const Text& item_id,
-                       const std::vector<Text>& buyer_ids);
+                       std::string_view worker, const std::vector<AnswerPage>& pages);
     std::vector<QueueSummary> queues();
 
 private:
@@ -83,6 +82,12 @@ private:
     Result exec(const std::string& sql, const std::vector<std::string>& params = {});
     bool command(const std::string& sql, const std::vector<std::string>& params = {});
     bool create_tables();
+    // What the answers table keeps of the page's body: compressed, as bytea text, when answers
+    // are kept, otherwise nothing. Made outside the lock, so that workers compress at once.
+    std::string archived_body(const AnswerPage& page) const;
+    // The page's row in the answers table, inside the caller's transaction: its id, empty on
+    // failure.
+    std::string insert_answer(const AnswerPage& page, const std::string& body);
 
     mutable std::mutex mutex_;
     pg_conn* conn_ = nullptr;

@@ -1,4 +1,5 @@
 // Three zembra-cli processes on one PostgreSQL queue, one of them killed halfway.
+#include <libpq-fe.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -21,6 +22,18 @@ std::vector<std::string> lines_of(const std::string& file) {
     std::vector<std::string> lines;
     for_each_list_line(file, [&](std::string_view l) { lines.emplace_back(l); });
     return lines;
+}
+
+// A count the store's tables give, straight from the server; -1 when the query fails.
+long long pg_count(const std::string& address, const std::string& sql) {
+    PGconn* conn = PQconnectdb(address.c_str());
+    PGresult* result = PQexec(conn, sql.c_str());
+    const long long n = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1
+                            ? std::atoll(PQgetvalue(result, 0, 0))
+                            : -1;
+    PQclear(result);
+    PQfinish(conn);
+    return n;
 }
 
 class CliQueue : public CliTest {
@@ -117,6 +130,18 @@ TEST_F(CliQueue, ThreeProcessesShareTwoHundredAddressesOneKilledHalfway) {
     EXPECT_EQ(rows.size(), buyers.size());
     EXPECT_EQ(std::set<std::string>(rows.begin(), rows.end()), buyers);
 
+    // Each buyer row names the answer it came from: its item's address, the page that listed it
+    // first, the item's review service. An address is stored once, so 300 answers in all.
+    EXPECT_EQ(pg_count(pg.address(), "SELECT count(*) FROM answers WHERE run = 1"), 300);
+    EXPECT_EQ(pg_count(pg.address(),
+                       "SELECT count(*) FROM buyers b JOIN answers a ON a.id = b.answer "
+                       "WHERE b.run = 1 AND a.address LIKE '%id=' || b.item_id AND a.page = "
+                       "CASE WHEN b.buyer_id LIKE 'regular%' THEN 1 "
+                       "ELSE substring(b.buyer_id from 'p([0-9]+)b')::int + 1 END AND a.service = "
+                       "CASE WHEN b.item_id::int % 2 = 0 THEN 'mall-reviews' "
+                       "ELSE 'market-reviews' END"),
+              static_cast<long long>(buyers.size()));
+
     // runs: three processes, the living two (and what the killed one finished) did them all.
     const ChildResult runs = cli({"--store", pg.address(), "runs"});
     ASSERT_EQ(runs.exit_code, 0) << runs.err;
@@ -144,9 +169,19 @@ TEST_F(CliQueue, QueueIsLoadedOnceAndAMissingQueueIsBadInput) {
     market.add_item(item);
     write_bytes(dir / "urls.txt", item.url() + "\r\n");
 
+    // keep_answers archives the answer the address's buyers came from.
+    write_bytes(dir / "zembra.toml",
+                hosts_toml(Marketplace::hosts()) + "[store]\nkeep_answers = true\n");
     const ChildResult first = cli(queue_args("once"));
     ASSERT_EQ(first.exit_code, 0) << first.err;
     EXPECT_NE(first.err.find("queue once: 1 addresses loaded"), std::string::npos) << first.err;
+    PostgresStore store(pg.address());
+    ASSERT_TRUE(store.ok()) << store.last_error();
+    const auto archived = store.answers(1);
+    ASSERT_EQ(archived.size(), 1u);
+    EXPECT_EQ(archived[0].source.address, item.url());
+    EXPECT_EQ(archived[0].source.service, "market-reviews");
+    EXPECT_NE(archived[0].body.find(kBuyerMarker), std::string::npos);
     const ChildResult second = cli(queue_args("once"));
     EXPECT_EQ(second.exit_code, 0) << second.err;
     EXPECT_NE(second.err.find("was loaded before"), std::string::npos) << second.err;

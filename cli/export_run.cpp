@@ -157,20 +157,23 @@ int run_export(const std::string& store_address, long long run, const std::strin
     return kExitBadInput;
 }
 
+std::string run_line(const RunCounts& c) {
+    std::string parameters = c.run.parameters;
+    for (char& ch : parameters)
+        if (ch == '\n') ch = ' ';
+    return "run " + std::to_string(c.run.id) + "  " + kind_name(c.run.kind) + "  " +
+           utc_time(c.run.started_ms) + " UTC  " + ending_name(c.run) + "  urls " +
+           std::to_string(c.urls) + "  items " + std::to_string(c.items) + "  buyers " +
+           std::to_string(c.buyers) + (parameters.empty() ? "" : "  " + parameters) + "\n";
+}
+
 int run_list_stored_runs(const std::string& given) {
     const auto opened = open_store_to_read(given);
     auto* store = dynamic_cast<SqliteStore*>(opened.get());
     if (store == nullptr) return kExitBadInput;
     std::string listing;
-    for (const RunCounts& c : store->run_counts()) {
-        std::string parameters = c.run.parameters;
-        for (char& ch : parameters)
-            if (ch == '\n') ch = ' ';
-        listing += "run " + std::to_string(c.run.id) + "  " + kind_name(c.run.kind) + "  " +
-                   utc_time(c.run.started_ms) + " UTC  " + ending_name(c.run) + "  urls " +
-                   std::to_string(c.urls) + "  items " + std::to_string(c.items) + "  buyers " +
-                   std::to_string(c.buyers) + (parameters.empty() ? "" : "  " + parameters) + "\n";
-    }
+    for (const RunCounts& c : store->run_counts())
+        listing += run_line(c);
     if (!store->last_error().empty()) {
         report("cannot read the runs: " + store->last_error());
         return kExitBadInput;

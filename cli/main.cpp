@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     CLI::App* runs_command =
         app.add_subcommand("runs",
                            "List the stored runs with their row counts (a postgresql:// store: "
-                           "the shared queues with per-process counts)");
+                           "its shared queues too, with per-process counts)");
     long long export_run = 0;
     std::string export_format;
     CLI::App* export_command = app.add_subcommand(

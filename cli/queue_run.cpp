@@ -9,10 +9,12 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "cli/cli_window.h"
 #include "cli/exit_codes.h"
+#include "cli/export_run.h"
 #include "cli/progress.h"
 #include "cli/run_support.h"
 #include "cli/store_place.h"
@@ -223,7 +225,16 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
 int run_list_runs(const std::string& store_address) {
     const auto store = connect(store_address);
     if (!store) return kExitBadInput;
-    for (const QueueSummary& q : store->queues()) {
+    const std::vector<QueueSummary> queues = store->queues();
+    std::set<std::int64_t> queue_runs;
+    for (const QueueSummary& q : queues)
+        queue_runs.insert(q.run);
+    // Runs that are no queue's (a search, shop or review run given this store) as for a file.
+    std::string listing;
+    for (const RunCounts& c : store->run_counts())
+        if (queue_runs.count(c.run.id) == 0) listing += run_line(c);
+    std::fputs(listing.c_str(), stdout);
+    for (const QueueSummary& q : queues) {
         std::printf("run %lld  queue %s  addresses %d  done %d  claimed %d  open %d  buyers %d\n",
                     static_cast<long long>(q.run), q.queue.c_str(), q.open + q.claimed + q.done,
                     q.done, q.claimed, q.open, q.buyers);

@@ -16,5 +16,6 @@ struct QueueOptions {
 };
 
 int run_review_queue(const QueueOptions& options, const RunPlace& place);
-// Prints every queue with its address states, buyer rows and per-process counts.
+// Prints the runs of no queue as for a SQLite store, then every queue with its address states,
+// buyer rows and per-process counts.
 int run_list_runs(const std::string& store);

@@ -482,3 +482,27 @@ std::vector<QueueSummary> PostgresStore::queues() {
     }
     return list;
 }
+
+std::vector<RunCounts> PostgresStore::run_counts() {
+    std::lock_guard lock(mutex_);
+    std::vector<RunCounts> runs;
+    const Result r = exec(
+        "SELECT r.id, r.kind, r.parameters, r.started_ms, r.ended_ms, r.ending, "
+        "(SELECT count(*) FROM items i WHERE i.run = r.id), "
+        "(SELECT count(*) FROM buyers b WHERE b.run = r.id), "
+        "(SELECT count(*) FROM urls u WHERE u.run = r.id) FROM runs r ORDER BY r.id");
+    for (int i = 0; i < r.rows(); ++i) {
+        RunCounts counts;
+        counts.run.id = r.integer(i, 0);
+        counts.run.kind = static_cast<RunKind>(r.integer(i, 1));
+        counts.run.parameters = r.value(i, 2);
+        counts.run.started_ms = r.integer(i, 3);
+        if (!r.null(i, 4)) counts.run.ended_ms = r.integer(i, 4);
+        counts.run.ending = static_cast<RunEnding>(r.integer(i, 5));
+        counts.items = r.integer(i, 6);
+        counts.buyers = r.integer(i, 7);
+        counts.urls = r.integer(i, 8);
+        runs.push_back(std::move(counts));
+    }
+    return runs;
+}

@@ -76,6 +76,8 @@ public:
     int finish_address(std::int64_t run, int position, std::int64_t worker_id,
                        std::string_view worker, const std::vector<AnswerPage>& pages);
     std::vector<QueueSummary> queues();
+    // Every run with its row counts, oldest first.
+    std::vector<RunCounts> run_counts();
 
 private:
     struct Result;

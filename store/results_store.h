@@ -66,6 +66,14 @@ struct RunInfo {
 };
 
 // Where the rows of one answer came from.
+// A run with the rows it holds, as `runs` lists it.
+struct RunCounts {
+    RunInfo run;
+    std::int64_t items = 0;
+    std::int64_t buyers = 0;
+    std::int64_t urls = 0;
+};
+
 struct AnswerSource {
     std::string service;
     Text address;

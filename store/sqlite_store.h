@@ -19,13 +19,6 @@
 std::filesystem::path store_path(const std::filesystem::path& folder);
 
 // A run with its row counts, as a listing of the store shows it.
-struct RunCounts {
-    RunInfo run;
-    std::int64_t items = 0;
-    std::int64_t buyers = 0;
-    std::int64_t urls = 0;
-};
-
 class SqliteStore : public ResultsStore {
 public:
     // Opens or creates the file. A file that is no database or is damaged is renamed aside

@@ -271,6 +271,13 @@ TEST_F(CliQueue, APlainRunKeepsItsRowsInPostgres) {
     const ChildResult kept = cli({"--store", pg.address(), "reviews", "--urls",
                                   (dir / "urls.txt").string(), "--out", (dir / "k.txt").string()});
     ASSERT_EQ(kept.exit_code, 0) << kept.err;
+    // runs lists both, as for a file: no queue's run is left out.
+    const ChildResult runs = cli({"--store", pg.address(), "runs"});
+    ASSERT_EQ(runs.exit_code, 0) << runs.err;
+    for (const char* run : {"run 1  reviews  ", "run 2  reviews  "})
+        EXPECT_NE(runs.out.find(run), std::string::npos) << runs.out;
+    EXPECT_NE(runs.out.find(" UTC  finished  urls 2  items 0  buyers 4\n"), std::string::npos)
+        << runs.out;
     PostgresStore store(pg.address());
     ASSERT_TRUE(store.ok()) << store.last_error();
     EXPECT_TRUE(store.answers(1).empty());

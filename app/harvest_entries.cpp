@@ -1,12 +1,12 @@
 #include "app/harvest_entries.h"
 
 #include "app/app_state.h"
-#include "app/results_recorder.h"
 #include "harvest/harvest_context.h"
 #include "harvest/item_search_harvest.h"
 #include "harvest/review_harvest.h"
 #include "harvest/shop_harvest.h"
 #include "harvest/sleeper.h"
+#include "store/results_recorder.h"
 
 HarvestEntries program_harvests() {
     HarvestEntries entries;

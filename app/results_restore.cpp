@@ -6,12 +6,12 @@
 #include <set>
 
 #include "app/app_state.h"
-#include "app/results_recorder.h"
 #include "harvest/controls.h"
 #include "harvest/window.h"
 #include "runtime/convert.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
+#include "store/results_recorder.h"
 
 namespace {
 

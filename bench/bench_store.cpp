@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/results_recorder.h"
 #include "harvest/controls.h"
 #include "harvest/review_harvest.h"
+#include "store/results_recorder.h"
 #include "store/sqlite_store.h"
 #include "tests/support/marketplace.h"
 #include "tests/support/memory_window.h"

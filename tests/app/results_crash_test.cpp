@@ -18,8 +18,8 @@
 
 #include "app/gbk_list_model.h"
 #include "app/harvest_entries.h"
-#include "app/results_recorder.h"
 #include "app/results_restore.h"
+#include "store/results_recorder.h"
 #include "store/sqlite_store.h"
 #include "tests/app/bound_window_fixture.h"
 #include "tests/support/marketplace.h"

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "app/harvest_entries.h"
-#include "app/results_recorder.h"
+#include "store/results_recorder.h"
 #include "store/sqlite_store.h"
 #include "tests/app/bound_window_fixture.h"
 #include "tests/support/file_size_limit.h"

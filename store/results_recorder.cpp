@@ -1,4 +1,4 @@
-#include "app/results_recorder.h"
+#include "store/results_recorder.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,8 +1,9 @@
 #pragma once
 // The review harvest over a queue shared through PostgreSQL: any number of processes on any
 // machines claim its addresses one at a time with a lease, harvest each with the window's review
-// code and store its buyers together with the address's end in one transaction. A process that
-// dies keeps its address only until the lease runs out; then another takes it.
+// code and store its buyers, with the answer pages they came from, together with the address's end
+// in one transaction. A process that dies keeps its address only until the lease runs out; then
+// another takes it.
 #include <string>
 
 #include "cli/commands.h"

@@ -108,7 +108,8 @@ private:
 // The answer pages of one address, held until the address is done and stored whole with them.
 class AddressPages final : public AnswerSink {
 public:
-    AddressPages(std::int64_t run, bool keep_bodies) : run_(run), keep_bodies_(keep_bodies) {}
+    AddressPages(PostgresStore& store, std::int64_t run, bool keep_bodies)
+        : store_(store), run_(run), keep_bodies_(keep_bodies) {}
 
     void page(const HarvestedPage& page) override {
         AnswerPage kept = answer_page(run_, page);
@@ -118,10 +119,18 @@ public:
     }
     void url_claimed(int) override {}
     void url_done(int) override {}
+    // An answer saved for a report of a changed format is archived at once, as in a plain run,
+    // though the address goes back to the queue.
+    void reported(std::string_view service, std::string_view address,
+                  std::string_view body) override {
+        if (!store_.write_page(report_answer(run_, service, address, body)))
+            report("cannot store the answer saved for the report: " + store_.last_error());
+    }
 
     const std::vector<AnswerPage>& pages() const { return pages_; }
 
 private:
+    PostgresStore& store_;
     std::int64_t run_;
     bool keep_bodies_;
     std::deque<std::string> bodies_;  // the pages' bodies view these; a deque never moves them
@@ -191,7 +200,7 @@ int run_review_queue(const QueueOptions& options, const RunPlace& place) {
             trouble.follow_login_page(observer, progress);
             window.set_observer(std::move(observer));
             RealSleeper sleeper;
-            AddressPages pages(run, place.keep_answers);
+            AddressPages pages(*store, run, place.keep_answers);
             HarvestContext ctx{window, values, place.hosts, sleeper, &pages};
             review_worker(ctx);
             leases.release(worker);

@@ -218,8 +218,24 @@ TEST_F(CliQueue, AnAddressCutShortByAChangedPageStaysOpen) {
     market.add_item(changing);
     write_bytes(dir / "urls.txt", plain.url() + "\r\n" + changing.url() + "\r\n");
 
+    // keep_answers: the answer saved for the report is archived too, marked as such.
+    write_bytes(dir / "zembra.toml",
+                hosts_toml(Marketplace::hosts()) + "[store]\nkeep_answers = true\n");
     const ChildResult cut = cli(queue_args("cut"));
     EXPECT_EQ(cut.exit_code, 2) << cut.err;
+    {
+        PostgresStore store(pg.address());
+        ASSERT_TRUE(store.ok()) << store.last_error();
+        int reports = 0;
+        for (const StoredAnswer& answer : store.answers(1))
+            if (answer.report) {
+                ++reports;
+                EXPECT_NE(answer.source.address.find("auctionNumId=72"), std::string::npos)
+                    << answer.source.address;
+                EXPECT_EQ(answer.body.find(kBuyerMarker), std::string::npos);
+            }
+        EXPECT_EQ(reports, 1);
+    }
     // No output file: the answer is saved in the data folder, beside a build's program.
     const std::filesystem::path reports =
         std::filesystem::path(ZEMBRA_CLI_PATH).parent_path() / "reports";

@@ -4,9 +4,8 @@
 // The loopback answers at once, so that harvest is bound by the two cores it shares with the
 // store; the comparison is made again with a store that keeps nothing, which leaves the cost of
 // handing the pages to the writer thread and showing their rows from there, and with every answer
-// taking 10 ms, as over a network. Then
-// 100,000 buyer rows written in pages of 20, the size of the database they make, and the time to
-// read them back.
+// taking 10 ms, as over a network. Then 100,000 buyer rows written in pages of 20, the size of the
+// database they make, and the time to read them back.
 #include <sys/resource.h>
 #include <algorithm>
 

@@ -65,7 +65,6 @@ struct RunInfo {
     RunEnding ending = RunEnding::running;
 };
 
-// Where the rows of one answer came from.
 // A run with the rows it holds, as `runs` lists it.
 struct RunCounts {
     RunInfo run;
@@ -74,6 +73,7 @@ struct RunCounts {
     std::int64_t urls = 0;
 };
 
+// Where the rows of one answer came from.
 struct AnswerSource {
     std::string service;
     Text address;

@@ -18,7 +18,6 @@
 // "zembra.db" in the given folder (the output file's).
 std::filesystem::path store_path(const std::filesystem::path& folder);
 
-// A run with its row counts, as a listing of the store shows it.
 class SqliteStore : public ResultsStore {
 public:
     // Opens or creates the file. A file that is no database or is damaged is renamed aside

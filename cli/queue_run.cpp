@@ -242,6 +242,11 @@ int run_list_runs(const std::string& store_address) {
     std::string listing;
     for (const RunCounts& c : store->run_counts())
         if (queue_runs.count(c.run.id) == 0) listing += run_line(c);
+    // A listing cut short by a failed query is no listing.
+    if (!store->last_error().empty()) {
+        report("cannot read the runs: " + store->last_error());
+        return kExitBadInput;
+    }
     std::fputs(listing.c_str(), stdout);
     for (const QueueSummary& q : queues) {
         std::printf("run %lld  queue %s  addresses %d  done %d  claimed %d  open %d  buyers %d\n",

@@ -198,6 +198,14 @@ TEST_F(CliQueue, QueueIsLoadedOnceAndAMissingQueueIsBadInput) {
         cli({"--store", "postgresql://zembra@/postgres?host=/nonexistent&port=1", "runs"});
     EXPECT_EQ(bad_store.exit_code, 1);
     EXPECT_NE(bad_store.err.find("cannot use the store"), std::string::npos) << bad_store.err;
+
+    // A store whose tables cannot be read gives no listing and says so.
+    EXPECT_EQ(pg_count(pg.address(), "ALTER TABLE workers RENAME COLUMN rows TO taken; SELECT 1"),
+              1);
+    const ChildResult unreadable = cli({"--store", pg.address(), "runs"});
+    EXPECT_EQ(unreadable.exit_code, 1);
+    EXPECT_NE(unreadable.err.find("cannot read the runs"), std::string::npos) << unreadable.err;
+    EXPECT_EQ(unreadable.out, "");
 }
 
 // An address whose harvest the marketplace cut short (a page of unknown shape) goes back to the

@@ -61,8 +61,9 @@ public:
     }
     void flush() {
         if (rows_.empty()) return;
-        window_.append_rows(list_, rows_);
+        window_.append_rows(list_, std::move(rows_));
         rows_.clear();
+        rows_.reserve(kBatchRows);
         QCoreApplication::processEvents();
     }
 

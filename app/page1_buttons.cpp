@@ -29,12 +29,13 @@ void AddItemUrls(Window& window) {
     for (const Text& address : addresses) {
         batch.push_back({address});
         if (batch.size() == kBatchRows) {
-            window.append_rows(kUrlList, batch);
+            window.append_rows(kUrlList, std::move(batch));
             batch.clear();
+            batch.reserve(kBatchRows);
             QCoreApplication::processEvents();  // a long list repaints as it grows
         }
     }
-    if (!batch.empty()) window.append_rows(kUrlList, batch);
+    if (!batch.empty()) window.append_rows(kUrlList, std::move(batch));
     static const Text added = utf8_to_gbk("已添加到URL列表：");
     window.set_text(kStatusLabel, added + to_text(static_cast<long long>(addresses.size())));
 }

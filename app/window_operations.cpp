@@ -172,8 +172,7 @@ int WindowOperations::append_row(std::string_view list, const Text& first_cell) 
         .value_or(-1);
 }
 
-void WindowOperations::append_rows(std::string_view list,
-                                   const std::vector<std::vector<Text>>& rows) {
+void WindowOperations::append_rows(std::string_view list, std::vector<std::vector<Text>> rows) {
     run_void([&] {
         if (GbkListModel* model = window_.list_model(list)) model->append_rows(rows);
     });

@@ -32,7 +32,7 @@ public:
 
     int row_count(std::string_view list) override;
     int append_row(std::string_view list, const Text& first_cell) override;  // -1 when dropped
-    void append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) override;
+    void append_rows(std::string_view list, std::vector<std::vector<Text>> rows) override;
     void set_cell(std::string_view list, int row, int column, const Text& text) override;
     Text cell(std::string_view list, int row, int column) override;
     std::vector<Text> column_cells(std::string_view list, int column, int first,

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
             batch.push_back({std::to_string(i + 1), url(i), std::to_string(600000000000 + i),
                              std::to_string(1000000 + i % 977)});
             if (batch.size() == kBatch || i + 1 == rows) {
-                ops.append_rows("超级列表框2", batch);
+                ops.append_rows("超级列表框2", std::move(batch));
                 batch.clear();
             }
         }
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < kMillion; ++i) {
             batch.push_back({url(i)});
             if (batch.size() == 10000) {
-                ops.append_rows("超级列表框2_URL", batch);
+                ops.append_rows("超级列表框2_URL", std::move(batch));
                 batch.clear();
             }
         }

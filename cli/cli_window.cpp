@@ -1,5 +1,7 @@
 #include "cli/cli_window.h"
 
+#include <iterator>
+
 namespace {
 
 template <class Map>
@@ -71,12 +73,13 @@ int CliWindow::append_row(std::string_view name, const Text& first_cell) {
     return rows - 1;
 }
 
-void CliWindow::append_rows(std::string_view name, const std::vector<std::vector<Text>>& rows) {
+void CliWindow::append_rows(std::string_view name, std::vector<std::vector<Text>> rows) {
     int count;
     {
         std::lock_guard lock(mutex_);
         Rows& target = list(name);
-        target.insert(target.end(), rows.begin(), rows.end());
+        target.insert(target.end(), std::make_move_iterator(rows.begin()),
+                      std::make_move_iterator(rows.end()));
         count = static_cast<int>(target.size());
     }
     if (observer_.rows_added) observer_.rows_added(name, count);

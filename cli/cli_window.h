@@ -41,7 +41,7 @@ public:
 
     int row_count(std::string_view list) override;
     int append_row(std::string_view list, const Text& first_cell) override;
-    void append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) override;
+    void append_rows(std::string_view list, std::vector<std::vector<Text>> rows) override;
     void set_cell(std::string_view list, int row, int column, const Text& text) override;
     Text cell(std::string_view list, int row, int column) override;
     void clear_rows(std::string_view list) override;

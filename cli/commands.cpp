@@ -258,8 +258,7 @@ int run_reviews(const std::string& url_file, int workers, const RunPlace& place)
         rows.push_back({Text(line)});
         addresses.emplace_back(line);
     });
-    window.append_rows(kUrlList, rows);
-    rows = {};
+    window.append_rows(kUrlList, std::move(rows));
     values.ReportsFolder = reports_folder(place.out);
     std::unique_ptr<StoreSink> sink;
     if (!place.store.empty()) {
@@ -314,9 +313,8 @@ int run_members(const std::string& name_file, int workers, const RunPlace& place
     for_each_name_line(*names, [&rows](int number, const Text& name) {
         rows.push_back({to_text(number), name, Text()});
     });
-    window.append_rows(kNameList, rows);
     const int count = static_cast<int>(rows.size());
-    rows = {};
+    window.append_rows(kNameList, std::move(rows));
 
     Progress progress(place.progress, place.terminal);
     progress.set_total_pages(count);

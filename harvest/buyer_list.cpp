@@ -22,8 +22,8 @@ void list_buyers(Window& window, std::string_view list, const Text& answer, RowO
     rows.reserve(ids.size());
     for (size_t i = 0; i < ids.size(); ++i)
         rows.push_back({to_text(first + static_cast<int>(i)), ids[i]});
-    RowOrder::Rows add = [&window, list, rows = std::move(rows)] {
-        window.append_rows(list, rows);
+    RowOrder::Rows add = [&window, list, rows = std::move(rows)]() mutable {
+        window.append_rows(list, std::move(rows));
     };
     if (!numbered) {
         ticket->show(std::move(add));

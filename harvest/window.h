@@ -27,8 +27,9 @@ public:
     // List views.
     virtual int row_count(std::string_view list) = 0;
     virtual int append_row(std::string_view list, const Text& first_cell) = 0;  // new row's index
-    // Many rows in one round trip; each inner vector holds the cells from column 0.
-    virtual void append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) = 0;
+    // Many rows in one round trip; each inner vector holds the cells from column 0. A window that
+    // keeps the rows as they come takes them over.
+    virtual void append_rows(std::string_view list, std::vector<std::vector<Text>> rows) = 0;
     virtual void set_cell(std::string_view list, int row, int column, const Text& text) = 0;
     virtual Text cell(std::string_view list, int row, int column) = 0;
     // Column `column` of up to `count` rows from `first` on (fewer where the list ends). A window

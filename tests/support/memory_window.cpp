@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "harvest/controls.h"
 #include "runtime/stop.h"
@@ -86,12 +87,13 @@ int MemoryWindow::append_row(std::string_view list, const Text& first_cell) {
     return static_cast<int>(rows.size()) - 1;
 }
 
-void MemoryWindow::append_rows(std::string_view list, const std::vector<std::vector<Text>>& rows) {
+void MemoryWindow::append_rows(std::string_view list, std::vector<std::vector<Text>> rows) {
     require_known(list);
     if (dropped()) return;
     std::lock_guard lock(mutex_);
     auto& target = slot(lists_, list);
-    target.insert(target.end(), rows.begin(), rows.end());
+    target.insert(target.end(), std::make_move_iterator(rows.begin()),
+                  std::make_move_iterator(rows.end()));
 }
 
 void MemoryWindow::set_cell(std::string_view list, int row, int column, const Text& text) {

@@ -1,14 +1,20 @@
 // The cost of the results store. A review harvest with 3 workers against the loopback marketplace
 // (200 items of 5 review pages, 20 buyers a page), without the store and writing every page
 // through the window's recorder, over several rounds; prints pages/s of each and rows/s written.
-// The loopback answers at once, so that harvest is bound by the two cores it shares with the
-// store; the comparison is made again with a store that keeps nothing, which leaves the cost of
-// handing the pages to the writer thread and showing their rows from there, and with every answer
-// taking 10 ms, as over a network. Then 100,000 buyer rows written in pages of 20, the size of the
+// First into the program's window (offscreen), where showing a page is a call into the window's
+// thread that, with the store, the writer thread makes instead of a worker. Then into the tests'
+// window in memory, which costs nothing, so what is left is the store's own cost; and once more
+// with a store that keeps nothing, which leaves the cost of handing the pages to the writer thread
+// and showing their rows from there. The loopback answers at once, so those harvests are bound by
+// the two cores they share with the store; the comparison is made again with every answer taking
+// 10 ms, as over a network. Then 100,000 buyer rows written in pages of 20, the size of the
 // database they make, and the time to read them back.
 #include <sys/resource.h>
-#include <algorithm>
+#include <QApplication>
+#include <QEventLoop>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/window_operations.h"
 #include "harvest/controls.h"
 #include "harvest/review_harvest.h"
 #include "store/results_recorder.h"
@@ -77,29 +86,65 @@ double cpu_seconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-Outcome harvest(const std::vector<std::string>& urls, ResultsRecorder* recorder) {
-    MemoryWindow window;
-    ProgramValues values;
-    const HostSettings hosts = Marketplace::hosts();
-    ScaledSleeper sleeper(1000);
+// Starts the workers and returns once they all ended.
+using RunWorkers = std::function<void(std::vector<std::function<void()>> workers)>;
+
+void join_workers(std::vector<std::function<void()>> workers) {
+    std::vector<std::thread> threads;
+    for (auto& work : workers)
+        threads.emplace_back(std::move(work));
+    for (auto& t : threads)
+        t.join();
+}
+
+// The real window's thread handles its events meanwhile: every row shown is a call into it.
+void join_workers_in_event_loop(std::vector<std::function<void()>> workers) {
+    QEventLoop loop;
+    std::atomic<size_t> running = workers.size();
+    std::vector<std::thread> threads;
+    for (auto& work : workers)
+        threads.emplace_back([&, work = std::move(work)] {
+            work();
+            if (running.fetch_sub(1) == 1)
+                QMetaObject::invokeMethod(
+                    &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+    loop.exec();
+    for (auto& t : threads)
+        t.join();
+}
+
+// The window a harvest lists into.
+struct Listing {
+    Window& window;
+    RunWorkers run;
+};
+
+Outcome harvest(const Listing& listing, const std::vector<std::string>& urls,
+                ResultsRecorder* recorder) {
+    Window& window = listing.window;
+    window.clear_rows(controls::kBuyerList);
+    window.clear_rows(controls::kUrlList);
     std::vector<std::vector<Text>> rows;
     for (const auto& u : urls)
         rows.push_back({u});
-    window.append_rows(controls::kUrlList, rows);
-
+    window.append_rows(controls::kUrlList, std::move(rows));
+    ProgramValues values;
+    const HostSettings hosts = Marketplace::hosts();
+    ScaledSleeper sleeper(1000);
     values.ReviewRunFlag = 1;
+
     const double cpu_start = cpu_seconds();
     const auto start = std::chrono::steady_clock::now();
-    std::vector<std::thread> threads;
+    std::vector<std::function<void()>> workers;
     for (int w = 0; w < kWorkers; ++w)
-        threads.emplace_back([&] {
+        workers.emplace_back([&] {
             AnswerSink* sink = recorder != nullptr ? recorder->join_reviews(window) : nullptr;
             HarvestContext ctx{window, values, hosts, sleeper, sink};
             review_worker(ctx);
             if (sink != nullptr) recorder->leave_reviews(window, values);
         });
-    for (auto& t : threads)
-        t.join();
+    listing.run(std::move(workers));
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     return {elapsed.count(), cpu_seconds() - cpu_start, window.row_count(controls::kBuyerList)};
 }
@@ -125,9 +170,10 @@ double highest(const std::vector<double>& values) {
 }
 
 // Rounds alternate which harvest goes first, so a passing load on the shared machine hits both
-// alike; every round is printed, then the medians. False when there is no store to measure.
-bool compare(const std::vector<std::string>& urls, int rounds, const fs::path& folder,
-             const Recorders& recorders = sqlite_recorder) {
+// alike; every round is printed, then the medians. False when there is no store to measure or a
+// harvest listed other than every buyer.
+bool compare(const Listing& listing, const std::vector<std::string>& urls, int rounds,
+             const fs::path& folder, const Recorders& recorders = sqlite_recorder) {
     const double pages = static_cast<double>(urls.size()) * kPages;
     std::vector<double> without_rates, with_rates, ratios, without_cpu, with_cpu;
     double rows_per_s = 0;
@@ -138,11 +184,17 @@ bool compare(const std::vector<std::string>& urls, int rounds, const fs::path& f
         if (recorder->store() == nullptr) return false;
         Outcome without, with;
         if (round % 2 == 0) {
-            without = harvest(urls, nullptr);
-            with = harvest(urls, recorder.get());
+            without = harvest(listing, urls, nullptr);
+            with = harvest(listing, urls, recorder.get());
         } else {
-            with = harvest(urls, recorder.get());
-            without = harvest(urls, nullptr);
+            with = harvest(listing, urls, recorder.get());
+            without = harvest(listing, urls, nullptr);
+        }
+        const int buyers = static_cast<int>(urls.size()) * kPages * kBuyersPerPage;
+        if (without.rows != buyers || with.rows != buyers) {
+            std::fprintf(stderr, "listed %d and %d buyer rows, not %d\n", without.rows, with.rows,
+                         buyers);
+            return false;
         }
         without_rates.push_back(pages / without.seconds);
         with_rates.push_back(pages / with.seconds);
@@ -171,6 +223,8 @@ bool compare(const std::vector<std::string>& urls, int rounds, const fs::path& f
 
 // The argument, when given, is the number of rounds (4).
 int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
     Marketplace market;
     if (!market.ok()) {
         std::fprintf(stderr, "cannot start the loopback marketplace\n");
@@ -183,11 +237,21 @@ int main(int argc, char** argv) {
         });
     TempFolder folder("zembra-bench-store");
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 4;
+    AppState state;
+    MainWindow main_window(state);
+    main_window.show();
+    const Listing real{main_window.operations(), join_workers_in_event_loop};
+    MemoryWindow memory_window;
+    const Listing in_memory{memory_window, join_workers};
+
     std::printf("review harvest, %d workers: %d items x %d pages, %d buyers a page\n", kWorkers,
                 kItems, kPages, kBuyersPerPage);
-    if (!compare(urls, rounds, folder / "loopback")) return 1;
+    std::printf("into the window\n");
+    if (!compare(real, urls, rounds, folder / "window")) return 1;
+    std::printf("into a window in memory\n");
+    if (!compare(in_memory, urls, rounds, folder / "memory")) return 1;
     std::printf("the same with a store that keeps nothing\n");
-    if (!compare(urls, rounds, folder / "nothing", [](const fs::path&) {
+    if (!compare(in_memory, urls, rounds, folder / "nothing", [](const fs::path&) {
             return std::make_shared<ResultsRecorder>(std::make_unique<KeepsNothing>(), nullptr);
         }))
         return 1;
@@ -196,8 +260,8 @@ int main(int argc, char** argv) {
     market.set_before_answer([](const std::string&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kAnswerMs));
     });
-    std::printf("the same with every answer taking %d ms: %d items\n", kAnswerMs, kPacedItems);
-    if (!compare(paced, std::max(1, rounds / 2), folder / "paced")) return 1;
+    std::printf("into the window, every answer taking %d ms: %d items\n", kAnswerMs, kPacedItems);
+    if (!compare(real, paced, std::max(1, rounds / 2), folder / "paced")) return 1;
     market.set_before_answer({});
 
     constexpr int kRows = 100000;
